@@ -1,0 +1,43 @@
+// An owning handle for one strong Python reference.
+#pragma once
+
+#include <Python.h>
+
+#include <utility>
+
+namespace zarvel {
+
+class PyRef {
+ public:
+  PyRef() noexcept = default;
+  // Takes over a new reference (may be null, e.g. the result of a failed call).
+  static PyRef steal(PyObject* object) noexcept { return PyRef(object); }
+  // Adds a reference to a borrowed one.
+  static PyRef borrow(PyObject* object) noexcept {
+    Py_XINCREF(object);
+    return PyRef(object);
+  }
+
+  PyRef(const PyRef&) = delete;
+  PyRef& operator=(const PyRef&) = delete;
+  PyRef(PyRef&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+  PyRef& operator=(PyRef&& other) noexcept {
+    if (this != &other) {
+      Py_XDECREF(object_);
+      object_ = std::exchange(other.object_, nullptr);
+    }
+    return *this;
+  }
+  ~PyRef() { Py_XDECREF(object_); }
+
+  PyObject* get() const noexcept { return object_; }
+  explicit operator bool() const noexcept { return object_ != nullptr; }
+  // Hands the reference on to the caller.
+  PyObject* release() noexcept { return std::exchange(object_, nullptr); }
+
+ private:
+  explicit PyRef(PyObject* object) noexcept : object_(object) {}
+  PyObject* object_ = nullptr;
+};
+
+}  // namespace zarvel

@@ -1,0 +1,181 @@
+// The document value: a JSON value held in memory. Every stored document, query and update
+// document is one. A Value is 16 bytes; strings of up to 14 bytes live inside it, longer strings,
+// arrays and objects on the heap. A value owns its whole tree: copying is a deep copy.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zarvel {
+
+// The numbers of the kinds are part of the result-cache key: keep them.
+enum class Kind : std::uint8_t { kNull = 0, kBool = 1, kNumber = 2, kString = 3, kArray = 4, kObject = 5 };
+
+// A JSON number in one of three forms. An integer of value zero or more is always kUnsigned, a
+// negative integer always kNegative, so equal integers share a form; a float is never equal to an
+// integer (1 and 1.0 differ).
+class Number {
+ public:
+  enum class Form : std::uint8_t { kUnsigned = 0, kNegative = 1, kFloat = 2 };
+
+  static Number from_unsigned(std::uint64_t u) noexcept { return Number(Form::kUnsigned, u); }
+  // `i` must be below zero.
+  static Number from_negative(std::int64_t i) noexcept {
+    return Number(Form::kNegative, static_cast<std::uint64_t>(i));
+  }
+  static Number from_int64(std::int64_t i) noexcept {
+    return i < 0 ? from_negative(i) : from_unsigned(static_cast<std::uint64_t>(i));
+  }
+  static Number from_float(double d) noexcept;
+
+  Form form() const noexcept { return form_; }
+  bool is_float() const noexcept { return form_ == Form::kFloat; }
+  std::uint64_t as_unsigned() const noexcept { return bits_; }
+  std::int64_t as_negative() const noexcept { return static_cast<std::int64_t>(bits_); }
+  double as_float() const noexcept;
+  // The nearest double, whatever the form.
+  double to_double() const noexcept;
+  // The raw 64 bits of the payload: the unsigned value, the two's complement, or the IEEE bits.
+  std::uint64_t bits() const noexcept { return bits_; }
+
+  friend bool operator==(const Number& a, const Number& b) noexcept;
+
+ private:
+  friend class Value;
+  Number(Form form, std::uint64_t bits) noexcept : form_(form), bits_(bits) {}
+
+  Form form_;
+  std::uint64_t bits_;
+};
+
+class Value;
+class Object;
+using Array = std::vector<Value>;
+
+class Value {
+ public:
+  Value() noexcept : kind_(Kind::kNull), aux_(0) { payload_.bits = 0; }
+  explicit Value(bool b) noexcept : kind_(Kind::kBool), aux_(0) { payload_.bits = b ? 1 : 0; }
+  explicit Value(Number n) noexcept : kind_(Kind::kNumber), aux_(static_cast<std::uint8_t>(n.form_)) {
+    payload_.bits = n.bits_;
+  }
+  explicit Value(std::string_view s);
+  explicit Value(Array&& a);
+  explicit Value(Object&& o);
+
+  Value(const Value& other);
+  Value(Value&& other) noexcept : kind_(other.kind_), aux_(other.aux_) {
+    copy_raw(other);
+    other.kind_ = Kind::kNull;
+  }
+  Value& operator=(const Value& other);
+  Value& operator=(Value&& other) noexcept;
+  ~Value() {
+    if (kind_ >= Kind::kString) release();
+  }
+
+  Kind kind() const noexcept { return kind_; }
+  bool is_null() const noexcept { return kind_ == Kind::kNull; }
+  bool is_bool() const noexcept { return kind_ == Kind::kBool; }
+  bool is_number() const noexcept { return kind_ == Kind::kNumber; }
+  bool is_string() const noexcept { return kind_ == Kind::kString; }
+  bool is_array() const noexcept { return kind_ == Kind::kArray; }
+  bool is_object() const noexcept { return kind_ == Kind::kObject; }
+
+  // Each accessor requires the matching kind.
+  bool as_bool() const noexcept { return payload_.bits != 0; }
+  Number as_number() const noexcept {
+    return Number(static_cast<Number::Form>(aux_), payload_.bits);
+  }
+  // The view lives as long as this value is neither changed nor destroyed.
+  std::string_view as_string() const noexcept;
+  const Array& as_array() const noexcept { return *payload_.array; }
+  Array& as_array() noexcept { return *payload_.array; }
+  const Object& as_object() const noexcept { return *payload_.object; }
+  Object& as_object() noexcept { return *payload_.object; }
+
+  friend bool operator==(const Value& a, const Value& b) noexcept;
+
+ private:
+  // Strings longer than kInlineCapacity: the length followed by the bytes, one allocation.
+  struct HeapString {
+    std::size_t size;
+    char* data() noexcept { return reinterpret_cast<char*>(this + 1); }
+  };
+  static constexpr std::size_t kInlineCapacity = 14;
+  static constexpr std::uint8_t kHeapStringTag = 0xFF;
+
+  void copy_raw(const Value& other) noexcept {
+    for (int i = 0; i < 6; ++i) inline_head_[i] = other.inline_head_[i];
+    payload_.bits = other.payload_.bits;
+  }
+  void copy_from(const Value& other);
+  void release() noexcept;
+  char* inline_data() noexcept { return inline_head_; }
+  const char* inline_data() const noexcept { return inline_head_; }
+
+  // Layout: kind, aux, then 14 bytes that are either an inline string (aux = its length) or six
+  // bytes of padding followed by the 8-byte payload. aux also holds the number form, or
+  // kHeapStringTag for a heap string.
+  Kind kind_;
+  std::uint8_t aux_;
+  char inline_head_[6];
+  union Payload {
+    std::uint64_t bits;
+    HeapString* string;
+    Array* array;
+    Object* object;
+    char inline_tail[8];
+  } payload_;
+};
+
+static_assert(sizeof(Value) == 16, "Value must stay 16 bytes");
+
+// A JSON object: members held in ascending byte order of their keys (unsigned byte comparison,
+// a prefix before its extensions), each key once.
+class Object {
+ public:
+  struct Member {
+    std::string key;
+    Value value;
+  };
+  using const_iterator = std::vector<Member>::const_iterator;
+  using iterator = std::vector<Member>::iterator;
+
+  Object() = default;
+  // Takes members in any order; for equal keys the one given last wins.
+  static Object from_members(std::vector<Member>&& members);
+
+  std::size_t size() const noexcept { return members_.size(); }
+  bool empty() const noexcept { return members_.empty(); }
+  const_iterator begin() const noexcept { return members_.begin(); }
+  const_iterator end() const noexcept { return members_.end(); }
+  iterator begin() noexcept { return members_.begin(); }
+  iterator end() noexcept { return members_.end(); }
+  const Member& front() const noexcept { return members_.front(); }
+
+  // Null when absent. The pointer lives until the object is next changed.
+  const Value* find(std::string_view key) const noexcept;
+  Value* find(std::string_view key) noexcept;
+  // Replaces the value of an existing key, else inserts in key order.
+  void insert_or_assign(std::string key, Value value);
+  // Returns whether the key was present.
+  bool erase(std::string_view key);
+
+  friend bool operator==(const Object& a, const Object& b) noexcept { return a.members_ == b.members_; }
+  friend bool operator==(const Member& a, const Member& b) noexcept {
+    return a.key == b.key && a.value == b.value;
+  }
+
+ private:
+  const_iterator lower_bound(std::string_view key) const noexcept;
+  std::vector<Member> members_;
+};
+
+// Member lookup: the member's value for an object holding `key`, else null (never fails).
+const Value* get(const Value& value, std::string_view key) noexcept;
+
+}  // namespace zarvel
