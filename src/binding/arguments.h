@@ -1,0 +1,33 @@
+// Binding of call arguments to parameters and their conversion, with the interpreter-style
+// TypeError messages callers see ("Zarvel.find() takes from 1 to 2 positional arguments ...").
+#pragma once
+
+#include <Python.h>
+
+#include <span>
+#include <string>
+
+namespace zarvel {
+
+struct Parameters {
+  const char* function;               // as named in messages, e.g. "Zarvel.find()"
+  std::span<const char* const> names;  // every parameter may be given by position or keyword
+  std::size_t required;               // the first `required` names have no default
+};
+
+// Binds vectorcall arguments. On success `out[i]` holds a borrowed reference to parameter i, or
+// null when an optional parameter was omitted. On failure returns false with TypeError set.
+bool bind_fast(const Parameters& parameters, PyObject* const* args, Py_ssize_t nargs,
+               PyObject* kwnames, PyObject** out);
+
+// The same for a tuple and an optional dict of keywords.
+bool bind_tuple(const Parameters& parameters, PyObject* args, PyObject* kwargs, PyObject** out);
+
+// Conversions of bound arguments; each returns false with the exception set, naming the parameter.
+bool extract_string(PyObject* object, const char* parameter, std::string& out);
+bool check_dict(PyObject* object, const char* parameter);
+bool check_list(PyObject* object, const char* parameter);
+// `bool` exactly, or a NumPy boolean scalar.
+bool extract_bool(PyObject* object, const char* parameter, bool& out);
+
+}  // namespace zarvel

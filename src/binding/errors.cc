@@ -1,0 +1,146 @@
+#include "binding/errors.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#if __has_include("convert/debug_form.h")
+#include "convert/debug_form.h"
+#else
+namespace zarvel {
+static std::string pyerr_debug_form(PyObject* e) {
+  PyObject* r = PyObject_Repr(e);
+  std::string s = r ? PyUnicode_AsUTF8(r) : "?";
+  Py_XDECREF(r);
+  PyObject* t = PyObject_Repr((PyObject*)Py_TYPE(e));
+  std::string ts = t ? PyUnicode_AsUTF8(t) : "?";
+  Py_XDECREF(t);
+  return "PyErr { type: " + ts + ", value: " + s + ", traceback: None }";
+}
+}
+#endif
+
+namespace zarvel {
+
+PyObject* panic_exception_type() {
+  static PyObject* type = nullptr;
+  if (type == nullptr) {
+    type = PyErr_NewExceptionWithDoc(
+        "zarvel.PanicException",
+        "Raised when native code called from Python fails.\n\n"
+        "Like SystemExit, it derives from BaseException, so that it typically propagates up the "
+        "stack and makes the interpreter exit.",
+        PyExc_BaseException, nullptr);
+    if (type == nullptr) Py_FatalError("Failed to initialize new exception type.");
+  }
+  return type;
+}
+
+PyObject* os_error_class(int errnum) {
+  switch (errnum) {
+    case ENOENT:
+      return PyExc_FileNotFoundError;
+    case EPERM:
+    case EACCES:
+      return PyExc_PermissionError;
+    case EEXIST:
+      return PyExc_FileExistsError;
+    case EAGAIN:
+      return PyExc_BlockingIOError;
+    case EINTR:
+      return PyExc_InterruptedError;
+    case ETIMEDOUT:
+      return PyExc_TimeoutError;
+    case EPIPE:
+      return PyExc_BrokenPipeError;
+    case ECONNREFUSED:
+      return PyExc_ConnectionRefusedError;
+    case ECONNRESET:
+      return PyExc_ConnectionResetError;
+    case ECONNABORTED:
+      return PyExc_ConnectionAbortedError;
+    default:
+      return PyExc_OSError;
+  }
+}
+
+namespace {
+
+PyObject* exception_class(const Status& status) {
+  switch (status.kind()) {
+    case ErrorKind::kOs:
+      return os_error_class(status.os_errno());
+    case ErrorKind::kOsError:
+      return PyExc_OSError;
+    case ErrorKind::kValueError:
+      return PyExc_ValueError;
+    case ErrorKind::kNotImplemented:
+      return PyExc_NotImplementedError;
+    case ErrorKind::kPanic:
+      return panic_exception_type();
+    case ErrorKind::kOk:
+      break;
+  }
+  return PyExc_SystemError;
+}
+
+PyRef new_exception(PyObject* type, const std::string& message) {
+  PyRef text = PyRef::steal(PyUnicode_FromStringAndSize(message.data(), message.size()));
+  if (!text) return PyRef();
+  return PyRef::steal(PyObject_CallOneArg(type, text.get()));
+}
+
+std::string panic_message(const Status& status) {
+  std::string message = status.message();
+  if (const Status* cause = status.cause()) {
+    PyRef exception = status_to_exception(*cause);
+    if (exception) {
+      message += pyerr_debug_form(exception.get());
+    } else {
+      PyErr_Clear();
+      message += cause->message();
+    }
+  }
+  return message;
+}
+
+// Source files are named from the project root, however the compiler was given them.
+std::string_view project_path(std::string_view file) {
+  std::size_t src = file.rfind("/src/");
+  return src == std::string_view::npos ? file : file.substr(src + 1);
+}
+
+}  // namespace
+
+PyRef status_to_exception(const Status& status) {
+  if (status.kind() == ErrorKind::kPanic) {
+    return new_exception(panic_exception_type(), panic_message(status));
+  }
+  return new_exception(exception_class(status), status.message());
+}
+
+PyObject* raise_panic(const std::string& message, const std::source_location& where) {
+  static bool noted = false;
+  std::fprintf(stderr, "thread '<unnamed>' panicked at %.*s:%u:%u:\n%s\n",
+               static_cast<int>(project_path(where.file_name()).size()),
+               project_path(where.file_name()).data(), static_cast<unsigned>(where.line()),
+               static_cast<unsigned>(where.column()), message.c_str());
+  if (!noted) {
+    noted = true;
+    std::fputs("note: this is an internal failure of zarvel; the store stays usable\n", stderr);
+  }
+  std::fflush(stderr);
+  PyRef exception = new_exception(panic_exception_type(), message);
+  if (exception) PyErr_SetObject(panic_exception_type(), exception.get());
+  return nullptr;
+}
+
+PyObject* raise_status(const Status& status) {
+  if (status.kind() == ErrorKind::kPanic) return raise_panic(panic_message(status), status.where());
+  PyRef exception = status_to_exception(status);
+  if (exception) PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception.get())), exception.get());
+  return nullptr;
+}
+
+}  // namespace zarvel

@@ -1,0 +1,28 @@
+// How failures reach Python: ordinary errors as exceptions, internal failures as PanicException.
+#pragma once
+
+#include <Python.h>
+
+#include "binding/py_ref.h"
+#include "value/status.h"
+
+namespace zarvel {
+
+// PanicException (a BaseException subclass), created at first use. Borrowed reference.
+PyObject* panic_exception_type();
+
+// The exception class for an operating-system error number. Borrowed reference.
+PyObject* os_error_class(int errnum);
+
+// The exception `status` stands for, as a new instance whose only argument is its message. For an
+// internal failure with a cause, the message ends with the cause's debug form.
+PyRef status_to_exception(const Status& status);
+
+// Sets the exception of a failed `status` (an internal failure also writes its diagnostic to
+// standard error). Always returns null, for `return raise_status(s);`.
+PyObject* raise_status(const Status& status);
+
+// Raises PanicException with `message` after writing the diagnostic; returns null.
+PyObject* raise_panic(const std::string& message, const std::source_location& where);
+
+}  // namespace zarvel

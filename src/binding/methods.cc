@@ -1,0 +1,256 @@
+#include "binding/methods.h"
+
+#include <new>
+#include <string>
+
+#include "binding/arguments.h"
+#include "binding/errors.h"
+#include "binding/py_ref.h"
+#include "binding/zarvel_object.h"
+
+namespace zarvel {
+
+namespace {
+
+ZarvelObject* as_zarvel(PyObject* self) { return reinterpret_cast<ZarvelObject*>(self); }
+
+// Runs a method body with the store borrowed. C++ exceptions never cross into the interpreter.
+template <typename Body>
+PyObject* with_store(PyObject* self, StoreUse use, Body&& body) {
+  StoreBorrow borrow(as_zarvel(self), use);
+  if (!borrow.ok()) return nullptr;
+  try {
+    return body(as_zarvel(self)->store);
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  } catch (const std::exception& e) {
+    return raise_panic(e.what(), std::source_location::current());
+  }
+}
+
+PyObject* none_or_raise(const Status& status) {
+  if (!status.ok()) return raise_status(status);
+  Py_RETURN_NONE;
+}
+
+PyObject* not_yet(const char* method) {
+  PyErr_Format(PyExc_NotImplementedError, "Zarvel.%s() is not available yet", method);
+  return nullptr;
+}
+
+PyObject* strings_to_list(const std::vector<std::string>& texts) {
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(texts.size())));
+  if (!list) return nullptr;
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    PyObject* text = PyUnicode_DecodeUTF8(texts[i].data(), static_cast<Py_ssize_t>(texts[i].size()),
+                                          nullptr);
+    if (text == nullptr) return nullptr;
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), text);
+  }
+  return list.release();
+}
+
+#define ZARVEL_PARAMETERS(var, function, required, ...)          \
+  static constexpr const char* var##_names[] = {__VA_ARGS__};    \
+  static constexpr Parameters var{function, var##_names, required}
+
+PyObject* load_from_document(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                             PyObject* kwnames) {
+  ZARVEL_PARAMETERS(params, "Zarvel.load_from_document()", 1, "document_path");
+  PyObject* bound[1];
+  if (!bind_fast(params, args, nargs, kwnames, bound)) return nullptr;
+  return with_store(self, StoreUse::kExclusive, [&](Store&) -> PyObject* {
+    std::string path;
+    if (!extract_string(bound[0], "document_path", path)) return nullptr;
+    return not_yet("load_from_document");
+  });
+}
+
+PyObject* create_collection(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                            PyObject* kwnames) {
+  ZARVEL_PARAMETERS(params, "Zarvel.create_collection()", 1, "collection_name");
+  PyObject* bound[1];
+  if (!bind_fast(params, args, nargs, kwnames, bound)) return nullptr;
+  return with_store(self, StoreUse::kExclusive, [&](Store& store) -> PyObject* {
+    std::string name;
+    if (!extract_string(bound[0], "collection_name", name)) return nullptr;
+    return none_or_raise(store.create_collection(name));
+  });
+}
+
+PyObject* insert(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  ZARVEL_PARAMETERS(params, "Zarvel.insert()", 2, "collection_name", "document");
+  PyObject* bound[2];
+  if (!bind_fast(params, args, nargs, kwnames, bound)) return nullptr;
+  return with_store(self, StoreUse::kExclusive, [&](Store&) -> PyObject* {
+    std::string name;
+    if (!extract_string(bound[0], "collection_name", name)) return nullptr;
+    if (!check_dict(bound[1], "document")) return nullptr;
+    return not_yet("insert");
+  });
+}
+
+PyObject* insert_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  ZARVEL_PARAMETERS(params, "Zarvel.insert_many()", 2, "collection_name", "documents");
+  PyObject* bound[2];
+  if (!bind_fast(params, args, nargs, kwnames, bound)) return nullptr;
+  return with_store(self, StoreUse::kExclusive, [&](Store&) -> PyObject* {
+    std::string name;
+    if (!extract_string(bound[0], "collection_name", name)) return nullptr;
+    if (!check_list(bound[1], "documents")) return nullptr;
+    return not_yet("insert_many");
+  });
+}
+
+PyObject* insert_many_from_document(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                    PyObject* kwnames) {
+  ZARVEL_PARAMETERS(params, "Zarvel.insert_many_from_document()", 2, "collection_name",
+                    "document_name");
+  PyObject* bound[2];
+  if (!bind_fast(params, args, nargs, kwnames, bound)) return nullptr;
+  return with_store(self, StoreUse::kExclusive, [&](Store&) -> PyObject* {
+    std::string name, path;
+    if (!extract_string(bound[0], "collection_name", name)) return nullptr;
+    if (!extract_string(bound[1], "document_name", path)) return nullptr;
+    return not_yet("insert_many_from_document");
+  });
+}
+
+PyObject* find(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  ZARVEL_PARAMETERS(params, "Zarvel.find()", 1, "collection_name", "maybe_query");
+  PyObject* bound[2];
+  if (!bind_fast(params, args, nargs, kwnames, bound)) return nullptr;
+  return with_store(self, StoreUse::kExclusive, [&](Store&) -> PyObject* {
+    std::string name;
+    if (!extract_string(bound[0], "collection_name", name)) return nullptr;
+    PyObject* query = bound[1] == Py_None ? nullptr : bound[1];
+    if (query != nullptr && !check_dict(query, "maybe_query")) return nullptr;
+    return not_yet("find");
+  });
+}
+
+PyObject* update(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  ZARVEL_PARAMETERS(params, "Zarvel.update()", 2, "collection_name", "update_query", "maybe_query",
+                    "return_result");
+  PyObject* bound[4];
+  if (!bind_fast(params, args, nargs, kwnames, bound)) return nullptr;
+  return with_store(self, StoreUse::kExclusive, [&](Store&) -> PyObject* {
+    std::string name;
+    if (!extract_string(bound[0], "collection_name", name)) return nullptr;
+    if (!check_dict(bound[1], "update_query")) return nullptr;
+    PyObject* query = bound[2] == Py_None ? nullptr : bound[2];
+    if (query != nullptr && !check_dict(query, "maybe_query")) return nullptr;
+    bool return_result = false;
+    if (bound[3] != nullptr && !extract_bool(bound[3], "return_result", return_result)) {
+      return nullptr;
+    }
+    return not_yet("update");
+  });
+}
+
+PyObject* collections(PyObject* self, PyObject*) {
+  return with_store(self, StoreUse::kShared, [&](Store& store) -> PyObject* {
+    Result<std::vector<std::string>> names = store.collections();
+    if (!names.ok()) return raise_status(names.status());
+    return strings_to_list(names.value());
+  });
+}
+
+PyObject* drop_collection(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                          PyObject* kwnames) {
+  ZARVEL_PARAMETERS(params, "Zarvel.drop_collection()", 1, "collection_name");
+  PyObject* bound[1];
+  if (!bind_fast(params, args, nargs, kwnames, bound)) return nullptr;
+  return with_store(self, StoreUse::kExclusive, [&](Store& store) -> PyObject* {
+    std::string name;
+    if (!extract_string(bound[0], "collection_name", name)) return nullptr;
+    return none_or_raise(store.drop_collection(name));
+  });
+}
+
+PyObject* drop_all(PyObject* self, PyObject*) {
+  return with_store(self, StoreUse::kExclusive,
+                    [&](Store& store) -> PyObject* { return none_or_raise(store.drop_all()); });
+}
+
+PyObject* write(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  ZARVEL_PARAMETERS(params, "Zarvel.write()", 1, "collection_name");
+  PyObject* bound[1];
+  if (!bind_fast(params, args, nargs, kwnames, bound)) return nullptr;
+  return with_store(self, StoreUse::kShared, [&](Store&) -> PyObject* {
+    std::string name;
+    if (!extract_string(bound[0], "collection_name", name)) return nullptr;
+    return not_yet("write");
+  });
+}
+
+PyObject* write_all(PyObject* self, PyObject*) {
+  return with_store(self, StoreUse::kShared, [&](Store&) -> PyObject* { return not_yet("write_all"); });
+}
+
+PyObject* clear_cache(PyObject* self, PyObject*) {
+  return with_store(self, StoreUse::kExclusive,
+                    [&](Store&) -> PyObject* { return not_yet("clear_cache"); });
+}
+
+template <auto Function>
+PyCFunction fast() {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Function));
+}
+
+constexpr int kFast = METH_FASTCALL | METH_KEYWORDS;
+
+}  // namespace
+
+PyMethodDef kZarvelMethods[] = {
+    {"load_from_document", fast<load_from_document>(), kFast,
+     "load_from_document($self, document_path)\n--\n\n"},
+    {"create_collection", fast<create_collection>(), kFast,
+     "create_collection($self, collection_name)\n--\n\n"},
+    {"insert", fast<insert>(), kFast, "insert($self, collection_name, document)\n--\n\n"},
+    {"insert_many", fast<insert_many>(), kFast, "insert_many($self, collection_name, documents)\n--\n\n"},
+    {"insert_many_from_document", fast<insert_many_from_document>(), kFast,
+     "insert_many_from_document($self, collection_name, document_name)\n--\n\n"},
+    {"find", fast<find>(), kFast, "find($self, collection_name, maybe_query=None)\n--\n\n"},
+    {"update", fast<update>(), kFast,
+     "update($self, collection_name, update_query, maybe_query=None, return_result=False)\n--\n\n"},
+    {"collections", collections, METH_NOARGS, "collections($self)\n--\n\n"},
+    {"drop_collection", fast<drop_collection>(), kFast,
+     "drop_collection($self, collection_name)\n--\n\n"},
+    {"drop_all", drop_all, METH_NOARGS, "drop_all($self)\n--\n\n"},
+    {"write", fast<write>(), kFast, "write($self, collection_name)\n--\n\n"},
+    {"write_all", write_all, METH_NOARGS, "write_all($self)\n--\n\n"},
+    {"clear_cache", clear_cache, METH_NOARGS, "clear_cache($self)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyObject* zarvel_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  ZARVEL_PARAMETERS(params, "Zarvel.__new__()", 1, "name");
+  PyObject* bound[1];
+  if (!bind_tuple(params, args, kwargs, bound)) return nullptr;
+  std::string name;
+  if (!extract_string(bound[0], "name", name)) return nullptr;
+  try {
+    Result<Store> store = Store::open(std::move(name));
+    if (!store.ok()) return raise_status(store.status());
+    PyObject* self = type->tp_alloc(type, 0);
+    if (self == nullptr) return nullptr;
+    new (&as_zarvel(self)->store) Store(std::move(store).value());
+    as_zarvel(self)->borrow = 0;
+    return self;
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  } catch (const std::exception& e) {
+    return raise_panic(e.what(), std::source_location::current());
+  }
+}
+
+void zarvel_dealloc(PyObject* self) {
+  PyTypeObject* type = Py_TYPE(self);
+  // Nothing is written here: documents not written by write() or write_all() are dropped.
+  as_zarvel(self)->store.~Store();
+  type->tp_free(self);
+  Py_DECREF(type);
+}
+
+}  // namespace zarvel

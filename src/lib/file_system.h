@@ -1,0 +1,51 @@
+// The few file-system calls the store makes, with errors as values. Paths are used as given: a
+// relative path resolves against the current working directory of the moment.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "value/status.h"
+
+namespace zarvel {
+
+// Whether stat(2) (following symbolic links) succeeds on `path`.
+bool path_exists(const std::string& path);
+
+// mkdir(2) with permission bits 0o777 before the file-creation mask.
+Status make_directory(const std::string& path);
+
+// The entry names of a directory in the platform's order, without "." and "..".
+Result<std::vector<std::string>> list_directory(const std::string& path);
+
+Status remove_file(const std::string& path);
+Status remove_directory(const std::string& path);
+
+// An open file descriptor, closed when the handle goes.
+class FileHandle {
+ public:
+  FileHandle() = default;
+  explicit FileHandle(int fd) noexcept : fd_(fd) {}
+  FileHandle(FileHandle&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  FileHandle& operator=(FileHandle&& other) noexcept;
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  ~FileHandle();
+
+  int fd() const noexcept { return fd_; }
+  // Closes now; the error of close(2), if any.
+  Status close();
+
+ private:
+  int fd_ = -1;
+};
+
+// open(2) for reading only.
+Result<FileHandle> open_for_reading(const std::string& path);
+// open(2) for writing: created if missing (0o666 before the mask), truncated if present.
+Result<FileHandle> create_for_writing(const std::string& path);
+// Writes all of `bytes`, continuing short writes.
+Status write_all(int fd, std::string_view bytes);
+
+}  // namespace zarvel
