@@ -23,7 +23,7 @@ venv: $(VENV)/.ready
 $(VENV)/.ready: pyproject.toml Makefile
 	$(PYTHON) -m venv $(VENV)
 	$(VPY) -m pip install --quiet --upgrade pip
-	$(VPY) -m pip install --quiet "scikit-build-core>=0.8" cmake ninja pytest
+	$(VPY) -m pip install --quiet "scikit-build-core>=0.8" cmake ninja pytest numpy
 	touch $@
 
 # Built without isolation so that repeated builds reuse the build directory and need no download.
