@@ -5,21 +5,7 @@
 #include <string>
 #include <string_view>
 
-#if __has_include("convert/debug_form.h")
 #include "convert/debug_form.h"
-#else
-namespace zarvel {
-static std::string pyerr_debug_form(PyObject* e) {
-  PyObject* r = PyObject_Repr(e);
-  std::string s = r ? PyUnicode_AsUTF8(r) : "?";
-  Py_XDECREF(r);
-  PyObject* t = PyObject_Repr((PyObject*)Py_TYPE(e));
-  std::string ts = t ? PyUnicode_AsUTF8(t) : "?";
-  Py_XDECREF(t);
-  return "PyErr { type: " + ts + ", value: " + s + ", traceback: None }";
-}
-}
-#endif
 
 namespace zarvel {
 

@@ -1,12 +1,17 @@
 #include "binding/methods.h"
 
 #include <new>
+#include <optional>
 #include <string>
 
 #include "binding/arguments.h"
 #include "binding/errors.h"
 #include "binding/py_ref.h"
 #include "binding/zarvel_object.h"
+#include "convert/from_python.h"
+#include "convert/to_python.h"
+#include "lib/collection_path.h"
+#include "lib/file_system.h"
 
 namespace zarvel {
 
@@ -33,21 +38,32 @@ PyObject* none_or_raise(const Status& status) {
   Py_RETURN_NONE;
 }
 
-PyObject* not_yet(const char* method) {
-  PyErr_Format(PyExc_NotImplementedError, "Zarvel.%s() is not available yet", method);
-  return nullptr;
+// Converts a document, query or update dict. A failure is an internal failure carrying the
+// conversion error's debug form; false with PanicException set.
+bool convert_or_panic(PyObject* object, Value& out,
+                      std::source_location where = std::source_location::current()) {
+  ConversionResult<Value> converted = value_from_python(object);
+  if (converted.ok()) {
+    out = std::move(converted).value();
+    return true;
+  }
+  ConversionError& error = converted.error();
+  if (error.exception() != nullptr && PyObject_TypeCheck(error.exception(),
+                                                         reinterpret_cast<PyTypeObject*>(panic_exception_type()))) {
+    // User code raised PanicException itself: show where, then carry its message on.
+    PyErr_DisplayException(error.exception());
+    raise_panic(error.display(), where);
+    return false;
+  }
+  raise_panic("called `Result::unwrap()` on an `Err` value: " + error.debug_form(), where);
+  return false;
 }
 
-PyObject* strings_to_list(const std::vector<std::string>& texts) {
-  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(texts.size())));
-  if (!list) return nullptr;
-  for (std::size_t i = 0; i < texts.size(); ++i) {
-    PyObject* text = PyUnicode_DecodeUTF8(texts[i].data(), static_cast<Py_ssize_t>(texts[i].size()),
-                                          nullptr);
-    if (text == nullptr) return nullptr;
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), text);
-  }
-  return list.release();
+bool valid_name_or_raise(const std::string& name) {
+  Status valid = validate_collection_name(name);
+  if (valid.ok()) return true;
+  raise_status(valid);
+  return false;
 }
 
 #define ZARVEL_PARAMETERS(var, function, required, ...)          \
@@ -59,10 +75,10 @@ PyObject* load_from_document(PyObject* self, PyObject* const* args, Py_ssize_t n
   ZARVEL_PARAMETERS(params, "Zarvel.load_from_document()", 1, "document_path");
   PyObject* bound[1];
   if (!bind_fast(params, args, nargs, kwnames, bound)) return nullptr;
-  return with_store(self, StoreUse::kExclusive, [&](Store&) -> PyObject* {
+  return with_store(self, StoreUse::kExclusive, [&](Store& store) -> PyObject* {
     std::string path;
     if (!extract_string(bound[0], "document_path", path)) return nullptr;
-    return not_yet("load_from_document");
+    return none_or_raise(store.load_from_document(path));
   });
 }
 
@@ -82,11 +98,14 @@ PyObject* insert(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
   ZARVEL_PARAMETERS(params, "Zarvel.insert()", 2, "collection_name", "document");
   PyObject* bound[2];
   if (!bind_fast(params, args, nargs, kwnames, bound)) return nullptr;
-  return with_store(self, StoreUse::kExclusive, [&](Store&) -> PyObject* {
+  return with_store(self, StoreUse::kExclusive, [&](Store& store) -> PyObject* {
     std::string name;
     if (!extract_string(bound[0], "collection_name", name)) return nullptr;
     if (!check_dict(bound[1], "document")) return nullptr;
-    return not_yet("insert");
+    if (!valid_name_or_raise(name)) return nullptr;
+    Value document;
+    if (!convert_or_panic(bound[1], document)) return nullptr;
+    return none_or_raise(store.insert_in_collection(name, std::move(document)));
   });
 }
 
@@ -94,11 +113,14 @@ PyObject* insert_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
   ZARVEL_PARAMETERS(params, "Zarvel.insert_many()", 2, "collection_name", "documents");
   PyObject* bound[2];
   if (!bind_fast(params, args, nargs, kwnames, bound)) return nullptr;
-  return with_store(self, StoreUse::kExclusive, [&](Store&) -> PyObject* {
+  return with_store(self, StoreUse::kExclusive, [&](Store& store) -> PyObject* {
     std::string name;
     if (!extract_string(bound[0], "collection_name", name)) return nullptr;
     if (!check_list(bound[1], "documents")) return nullptr;
-    return not_yet("insert_many");
+    if (!valid_name_or_raise(name)) return nullptr;
+    Value documents;
+    if (!convert_or_panic(bound[1], documents)) return nullptr;
+    return none_or_raise(store.insert_in_collection(name, std::move(documents)));
   });
 }
 
@@ -108,11 +130,11 @@ PyObject* insert_many_from_document(PyObject* self, PyObject* const* args, Py_ss
                     "document_name");
   PyObject* bound[2];
   if (!bind_fast(params, args, nargs, kwnames, bound)) return nullptr;
-  return with_store(self, StoreUse::kExclusive, [&](Store&) -> PyObject* {
+  return with_store(self, StoreUse::kExclusive, [&](Store& store) -> PyObject* {
     std::string name, path;
     if (!extract_string(bound[0], "collection_name", name)) return nullptr;
     if (!extract_string(bound[1], "document_name", path)) return nullptr;
-    return not_yet("insert_many_from_document");
+    return none_or_raise(store.insert_many_from_document(name, path));
   });
 }
 
@@ -120,12 +142,19 @@ PyObject* find(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject
   ZARVEL_PARAMETERS(params, "Zarvel.find()", 1, "collection_name", "maybe_query");
   PyObject* bound[2];
   if (!bind_fast(params, args, nargs, kwnames, bound)) return nullptr;
-  return with_store(self, StoreUse::kExclusive, [&](Store&) -> PyObject* {
+  return with_store(self, StoreUse::kExclusive, [&](Store& store) -> PyObject* {
     std::string name;
     if (!extract_string(bound[0], "collection_name", name)) return nullptr;
     PyObject* query = bound[1] == Py_None ? nullptr : bound[1];
     if (query != nullptr && !check_dict(query, "maybe_query")) return nullptr;
-    return not_yet("find");
+    Result<SharedCollection> collection = store.collection(name);
+    if (!collection.ok()) return raise_status(collection.status());
+    if (query == nullptr) return documents_to_python(collection.value()->documents);
+    Value query_value;
+    if (!convert_or_panic(query, query_value)) return nullptr;
+    Result<SharedResult> found = store.find(name, *collection.value(), query_value.as_object());
+    if (!found.ok()) return raise_status(found.status());
+    return documents_to_python(*found.value());
   });
 }
 
@@ -134,7 +163,7 @@ PyObject* update(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
                     "return_result");
   PyObject* bound[4];
   if (!bind_fast(params, args, nargs, kwnames, bound)) return nullptr;
-  return with_store(self, StoreUse::kExclusive, [&](Store&) -> PyObject* {
+  return with_store(self, StoreUse::kExclusive, [&](Store& store) -> PyObject* {
     std::string name;
     if (!extract_string(bound[0], "collection_name", name)) return nullptr;
     if (!check_dict(bound[1], "update_query")) return nullptr;
@@ -144,7 +173,36 @@ PyObject* update(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
     if (bound[3] != nullptr && !extract_bool(bound[3], "return_result", return_result)) {
       return nullptr;
     }
-    return not_yet("update");
+    if (!valid_name_or_raise(name)) return nullptr;
+    // Every update empties the cache first, even one that fails later.
+    store.clear_cache();
+    Result<SharedCollection> collection = store.collection(name);
+    if (!collection.ok()) {
+      if (collection.status().kind() == ErrorKind::kPanic) return raise_status(collection.status());
+      return raise_status(Status::panic_unwrap(collection.status()));
+    }
+    Value update_value;
+    if (!convert_or_panic(bound[1], update_value)) return nullptr;
+    std::string trace;
+    Result<QueryEngine<UpdateOperator>> update_engine =
+        QueryEngine<UpdateOperator>::build(update_value.as_object(), &trace);
+    // The trace goes to file descriptor 1 itself, past any redirection of sys.stdout.
+    (void)write_all(1, trace);
+    if (!update_engine.ok()) return raise_status(update_engine.status());
+    std::optional<QueryEngine<QueryOperator>> query_engine;
+    if (query != nullptr) {
+      Value query_value;
+      if (!convert_or_panic(query, query_value)) return nullptr;
+      Result<QueryEngine<QueryOperator>> built =
+          QueryEngine<QueryOperator>::build(query_value.as_object(), nullptr);
+      if (!built.ok()) return raise_status(built.status());
+      query_engine.emplace(std::move(built).value());
+    }
+    Status updated = store.update(name, *collection.value(), update_engine.value(),
+                                  query_engine ? &*query_engine : nullptr);
+    if (!updated.ok()) return raise_status(updated);
+    if (return_result) return documents_to_python(collection.value()->documents);
+    Py_RETURN_NONE;
   });
 }
 
@@ -152,7 +210,7 @@ PyObject* collections(PyObject* self, PyObject*) {
   return with_store(self, StoreUse::kShared, [&](Store& store) -> PyObject* {
     Result<std::vector<std::string>> names = store.collections();
     if (!names.ok()) return raise_status(names.status());
-    return strings_to_list(names.value());
+    return texts_to_python(names.value());
   });
 }
 
@@ -177,20 +235,21 @@ PyObject* write(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObjec
   ZARVEL_PARAMETERS(params, "Zarvel.write()", 1, "collection_name");
   PyObject* bound[1];
   if (!bind_fast(params, args, nargs, kwnames, bound)) return nullptr;
-  return with_store(self, StoreUse::kShared, [&](Store&) -> PyObject* {
+  return with_store(self, StoreUse::kShared, [&](Store& store) -> PyObject* {
     std::string name;
     if (!extract_string(bound[0], "collection_name", name)) return nullptr;
-    return not_yet("write");
+    return none_or_raise(store.write(name));
   });
 }
 
 PyObject* write_all(PyObject* self, PyObject*) {
-  return with_store(self, StoreUse::kShared, [&](Store&) -> PyObject* { return not_yet("write_all"); });
+  return with_store(self, StoreUse::kShared, [&](Store& store) -> PyObject* { return none_or_raise(store.write_all()); });
 }
 
 PyObject* clear_cache(PyObject* self, PyObject*) {
   return with_store(self, StoreUse::kExclusive,
-                    [&](Store&) -> PyObject* { return not_yet("clear_cache"); });
+                    [&](Store& store) -> PyObject* { store.clear_cache();
+    Py_RETURN_NONE; });
 }
 
 template <auto Function>

@@ -1,9 +1,50 @@
+// Opening a store, the registry, loading collection files and writing them.
 #include "lib/store.h"
 
+#include <cstdio>
+
+#include "lib/collection_file.h"
 #include "lib/collection_path.h"
 #include "lib/file_system.h"
+#include "value/json_writer.h"
+#include "value/utf8.h"
 
 namespace zarvel {
+
+namespace {
+
+// The documents of a collection file: either the array form (`[...]`, written by write) or the
+// keyed form (`{ "name":[...] }`, written by create_collection). Anything else is an internal
+// failure: the file is not a collection file.
+Result<std::vector<Value>> collection_documents(Value file_value, std::string_view name) {
+  if (file_value.is_array()) return std::move(file_value.as_array());
+  if (file_value.is_object()) {
+    if (Value* member = file_value.as_object().find(name); member != nullptr && member->is_array()) {
+      return std::move(member->as_array());
+    }
+  }
+  return Status::panic_none();
+}
+
+// A raw entry name as a quoted debug string, with its invalid bytes shown as \xNN.
+std::string debug_bytes(std::string_view bytes) {
+  std::string out = "\"";
+  for (unsigned char c : bytes) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c >= 0x20 && c < 0x7F) {
+      out += static_cast<char>(c);
+    } else {
+      char escaped[5];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+      out += escaped;
+    }
+  }
+  return out + "\"";
+}
+
+}  // namespace
 
 Result<Store> Store::open(std::string directory) {
   Store store(std::move(directory));
@@ -13,56 +54,27 @@ Result<Store> Store::open(std::string directory) {
     (void)make_directory(store.directory_);
     return store;
   }
-  Status loaded = store.load_directory();
-  if (!loaded.ok()) return loaded;
+  if (Status loaded = store.load_directory(); !loaded.ok()) return loaded;
   return store;
 }
 
 Status Store::load_directory() {
-  Result<std::vector<std::string>> names = list_directory(directory_);
-  if (!names.ok()) return std::move(names).status();
-  return Status();
-}
-
-Status Store::create_collection(std::string_view name) {
-  if (Status valid = validate_collection_name(name); !valid.ok()) return valid;
-  std::string path = collection_file_path(directory_, name);
-  if (path_exists(path)) return Status();
-  Result<FileHandle> file = create_for_writing(path);
-  if (!file.ok()) return std::move(file).status();
-  std::string content = "{ \"";
-  content += name;
-  content += "\":[] }";
-  if (Status written = write_all(file.value().fd(), content); !written.ok()) return written;
-  if (registry_.find(name) == registry_.end()) {
-    registry_.emplace(std::string(name), std::make_shared<Collection>());
+  Result<std::vector<std::string>> entries = list_directory(directory_);
+  if (!entries.ok()) return std::move(entries).status();
+  // The whole listing is read before any file is opened.
+  for (const std::string& entry : entries.value()) {
+    if (file_extension(entry) != "json") continue;
+    std::string path = directory_;
+    if (!path.empty() && path.back() != '/') path += '/';
+    path += entry;
+    if (!is_valid_utf8(path)) return Status::panic_none();
+    std::string_view name = file_stem(entry);
+    Result<Value> content = read_document(path);
+    if (!content.ok()) return std::move(content).status();
+    Result<std::vector<Value>> documents = collection_documents(std::move(content).value(), name);
+    if (!documents.ok()) return std::move(documents).status();
+    register_collection(name, std::move(documents).value());
   }
-  return Status();
-}
-
-Result<std::vector<std::string>> Store::collections() const {
-  Result<std::vector<std::string>> names = list_directory(directory_);
-  if (!names.ok()) return names;
-  for (std::string& name : names.value()) name = std::string(file_stem(name));
-  return names;
-}
-
-Status Store::drop_collection(std::string_view name) {
-  if (Status valid = validate_collection_name(name); !valid.ok()) return valid;
-  (void)remove_file(collection_file_path(directory_, name));
-  if (auto it = registry_.find(name); it != registry_.end()) registry_.erase(it);
-  return Status();
-}
-
-Status Store::drop_all() {
-  Result<std::vector<std::string>> names = collections();
-  if (!names.ok()) return Status::panic_unwrap(std::move(names).status());
-  for (const std::string& name : names.value()) {
-    // A stem that is no valid collection name (".hidden" is fine, "" is not) names no collection
-    // file; there is nothing of it to drop.
-    (void)drop_collection(name);
-  }
-  (void)remove_directory(directory_);
   return Status();
 }
 
@@ -71,5 +83,100 @@ SharedCollection Store::lookup(std::string_view name) const {
   return it == registry_.end() ? nullptr : it->second;
 }
 
-}  // namespace zarvel
+void Store::register_collection(std::string_view name, std::vector<Value> documents) {
+  auto collection = std::make_shared<Collection>(Collection{std::move(documents)});
+  if (auto it = registry_.find(name); it != registry_.end()) {
+    it->second = std::move(collection);
+  } else {
+    registry_.emplace(std::string(name), std::move(collection));
+  }
+  cache_.invalidate(name);
+}
 
+Status Store::create_collection(std::string_view name) {
+  if (Status valid = validate_collection_name(name); !valid.ok()) return valid;
+  std::string path = collection_file_path(directory_, name);
+  if (path_exists(path)) return Status();
+  Result<FileHandle> file = create_for_writing(path);
+  if (!file.ok()) return std::move(file).status();
+  std::string content = "{ ";
+  append_json_string(content, name);
+  content += ":[] }";
+  if (Status written = zarvel::write_all(file.value().fd(), content); !written.ok()) return written;
+  if (registry_.find(name) == registry_.end()) register_collection(name, {});
+  return Status();
+}
+
+Result<std::vector<std::string>> Store::collections() const {
+  Result<std::vector<std::string>> names = list_directory(directory_);
+  if (!names.ok()) return names;
+  for (std::string& name : names.value()) {
+    std::string_view stem = file_stem(name);
+    if (!is_valid_utf8(stem)) {
+      return Status::panic("called `Result::unwrap()` on an `Err` value: " + debug_bytes(name));
+    }
+    name = std::string(stem);
+  }
+  return names;
+}
+
+Status Store::drop_collection(std::string_view name) {
+  if (Status valid = validate_collection_name(name); !valid.ok()) return valid;
+  (void)remove_file(collection_file_path(directory_, name));
+  if (auto it = registry_.find(name); it != registry_.end()) registry_.erase(it);
+  cache_.invalidate(name);
+  return Status();
+}
+
+Status Store::drop_all() {
+  Result<std::vector<std::string>> names = collections();
+  if (!names.ok()) {
+    if (names.status().kind() == ErrorKind::kPanic) return std::move(names).status();
+    return Status::panic_unwrap(std::move(names).status());
+  }
+  for (const std::string& name : names.value()) (void)drop_collection(name);
+  (void)remove_directory(directory_);
+  return Status();
+}
+
+Status Store::update_in_memory_collections(std::string_view name) {
+  std::string path = collection_file_path(directory_, name);
+  if (!path_exists(path)) {
+    return Status::value_error("Collection with name '" + std::string(name) + "' not found on disk");
+  }
+  Result<Value> content = read_document(path);
+  if (!content.ok()) return std::move(content).status();
+  Result<std::vector<Value>> documents = collection_documents(std::move(content).value(), name);
+  if (!documents.ok()) return std::move(documents).status();
+  register_collection(name, std::move(documents).value());
+  return Status();
+}
+
+Result<SharedCollection> Store::collection(std::string_view name) {
+  if (Status valid = validate_collection_name(name); !valid.ok()) return valid;
+  if (SharedCollection found = lookup(name)) return found;
+  if (Status loaded = update_in_memory_collections(name); !loaded.ok()) return loaded;
+  if (SharedCollection found = lookup(name)) return found;
+  return Status::panic_none();
+}
+
+Status Store::write(std::string_view name) const {
+  if (Status valid = validate_collection_name(name); !valid.ok()) return valid;
+  SharedCollection collection = lookup(name);
+  if (!collection) {
+    return Status::value_error("Collection '" + std::string(name) + "' not found in stored collections");
+  }
+  return write_collection_file(collection_file_path(directory_, name), collection->documents);
+}
+
+Status Store::write_all() const {
+  Status first_error;
+  for (const auto& [name, collection] : registry_) {
+    Status written = write_collection_file(collection_file_path(directory_, name), collection->documents);
+    if (written.kind() == ErrorKind::kPanic) return written;
+    if (!written.ok() && first_error.ok()) first_error = std::move(written);
+  }
+  return first_error;
+}
+
+}  // namespace zarvel

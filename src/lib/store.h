@@ -1,4 +1,5 @@
-// The store: a directory of collection files and the collections held in memory.
+// The store: a directory of collection files and the collections held in memory, with the result
+// cache of queries. Every operation returns its errors as values.
 #pragma once
 
 #include <memory>
@@ -7,6 +8,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "lib/result_cache.h"
+#include "query/query_engine.h"
 #include "value/status.h"
 #include "value/value.h"
 
@@ -14,6 +17,7 @@ namespace zarvel {
 
 // The documents of one collection, in insertion order. Shared: the registry holds one reference
 // and a running operation may hold another, so a collection dropped meanwhile lives on until then.
+// Calls run one at a time under the interpreter lock and the store's borrow, so no lock guards it.
 struct Collection {
   std::vector<Value> documents;
 };
@@ -22,7 +26,7 @@ using SharedCollection = std::shared_ptr<Collection>;
 class Store {
  public:
   // Opens the store on `directory`: creates the directory (one level) when nothing is at the path,
-  // otherwise loads every collection file found in it.
+  // otherwise loads every "*.json" file in it as a collection.
   static Result<Store> open(std::string directory);
 
   const std::string& directory() const noexcept { return directory_; }
@@ -38,8 +42,35 @@ class Store {
   // it ended up empty.
   Status drop_all();
 
-  // The registered collection of `name`, or null.
-  SharedCollection lookup(std::string_view name) const;
+  // Loads the collection's file into the registry, replacing what was registered under the name.
+  // ValueError "Collection with name '<name>' not found on disk" when there is no file.
+  Status update_in_memory_collections(std::string_view name);
+  // The registered collection, loaded from its file first when it is not registered.
+  Result<SharedCollection> collection(std::string_view name);
+
+  // Appends `value` to the collection, or each element when it is an array. A missing collection
+  // is loaded from its file, or created when it has none.
+  Status insert_in_collection(std::string_view name, Value value);
+  // Appends the documents of an import file whose members name collections. Every member name is
+  // checked before anything is appended.
+  Status load_from_document(const std::string& path);
+  // Appends the documents of an import file holding one array.
+  Status insert_many_from_document(std::string_view name, const std::string& path);
+
+  // The documents of `collection` (registered as `name`) that match `query`, answered from the
+  // cache when the same query was answered on this collection since it last changed.
+  Result<SharedResult> find(std::string_view name, const Collection& collection, const Object& query);
+  void clear_cache() { cache_.clear(); }
+
+  // Applies `update` to every document of `collection`, or to those matching `query`: all or
+  // nothing, since every check that can fail runs before the first change.
+  Status update(std::string_view name, Collection& collection,
+                const QueryEngine<UpdateOperator>& update, const QueryEngine<QueryOperator>* query);
+
+  // Writes one registered collection to its file. ValueError when the name is not registered.
+  Status write(std::string_view name) const;
+  // Writes every registered collection; the first error after trying them all.
+  Status write_all() const;
 
  private:
   explicit Store(std::string directory) : directory_(std::move(directory)) {}
@@ -53,9 +84,13 @@ class Store {
   using Registry = std::unordered_map<std::string, SharedCollection, NameHash, std::equal_to<>>;
 
   Status load_directory();
+  SharedCollection lookup(std::string_view name) const;
+  // Registers `documents` as the collection `name`, replacing any earlier one.
+  void register_collection(std::string_view name, std::vector<Value> documents);
 
   std::string directory_;
   Registry registry_;
+  ResultCache cache_;
 };
 
 }  // namespace zarvel

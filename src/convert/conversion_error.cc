@@ -1,0 +1,119 @@
+#include "convert/conversion_error.h"
+
+#include "convert/debug_form.h"
+
+namespace zarvel {
+
+namespace {
+
+// The qualified name of `type` as UTF-8, or "unknown" (with the host's error cleared).
+std::string qualified_name(PyTypeObject* type) {
+  PyRef name = PyRef::steal(PyType_GetQualName(type));
+  if (name) {
+    Py_ssize_t size = 0;
+    const char* text = PyUnicode_AsUTF8AndSize(name.get(), &size);
+    if (text != nullptr) return std::string(text, static_cast<std::size_t>(size));
+  }
+  PyErr_Clear();
+  return "unknown";
+}
+
+void set_exception(PyObject* type, const std::string& text) {
+  PyRef message = PyRef::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+  if (message) PyErr_SetObject(type, message.get());
+}
+
+}  // namespace
+
+ConversionError ConversionError::fetch() {
+#if PY_VERSION_HEX >= 0x030C0000
+  PyRef exception = PyRef::steal(PyErr_GetRaisedException());
+#else
+  PyObject *type, *value, *traceback;
+  PyErr_Fetch(&type, &value, &traceback);
+  PyErr_NormalizeException(&type, &value, &traceback);
+  if (value != nullptr && traceback != nullptr) PyException_SetTraceback(value, traceback);
+  Py_XDECREF(type);
+  Py_XDECREF(traceback);
+  PyRef exception = PyRef::steal(value);
+#endif
+  if (!exception) {
+    PyErr_SetString(PyExc_SystemError, "error return without exception set");
+    return fetch();
+  }
+  return ConversionError(std::move(exception));
+}
+
+ConversionError ConversionError::unsupported_type(PyTypeObject* type) {
+  return ConversionError(Kind::kUnsupportedType, qualified_name(type));
+}
+
+ConversionError ConversionError::unexpected_type(PyTypeObject* object_type,
+                                                 std::string_view expected_type) {
+  std::string text = "unexpected type: '";
+  text += qualified_name(object_type);
+  text += "' object cannot be converted to '";
+  text += expected_type;
+  text += "'";
+  return ConversionError(Kind::kUnexpectedType, std::move(text));
+}
+
+std::string ConversionError::display() const {
+  switch (kind_) {
+    case Kind::kPyErr: {
+      PyRef text = PyRef::steal(PyObject_Str(exception_.get()));
+      if (text) {
+        Py_ssize_t size = 0;
+        const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &size);
+        if (utf8 != nullptr) return std::string(utf8, static_cast<std::size_t>(size));
+      }
+      PyErr_Clear();
+      return "<unprintable exception>";
+    }
+    case Kind::kUnsupportedType:
+      return "unsupported type " + text_;
+    case Kind::kMessage:
+    case Kind::kUnexpectedType:
+      break;
+  }
+  return text_;
+}
+
+std::string ConversionError::debug_form() const {
+  switch (kind_) {
+    case Kind::kPyErr:
+      return pyerr_debug_form(exception_.get());
+    case Kind::kMessage:
+      return "Message(" + quoted_debug_string(text_) + ")";
+    case Kind::kUnsupportedType:
+      return "UnsupportedType(" + quoted_debug_string(text_) + ")";
+    case Kind::kUnexpectedType:
+      return "UnexpectedType(" + quoted_debug_string(text_) + ")";
+  }
+  return {};
+}
+
+void ConversionError::raise() && {
+  switch (kind_) {
+    case Kind::kPyErr: {
+#if PY_VERSION_HEX >= 0x030C0000
+      PyErr_SetRaisedException(exception_.release());
+#else
+      PyObject* exception = exception_.release();
+      PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(exception));
+      Py_INCREF(type);
+      PyErr_Restore(type, exception, PyException_GetTraceback(exception));
+#endif
+      return;
+    }
+    case Kind::kMessage:
+      set_exception(PyExc_Exception, text_);
+      return;
+    case Kind::kUnsupportedType:
+    case Kind::kUnexpectedType:
+      set_exception(PyExc_TypeError, display());
+      return;
+  }
+}
+
+}  // namespace zarvel

@@ -1,0 +1,87 @@
+// The error value of the conversion between Python objects and document values.
+#pragma once
+
+#include <Python.h>
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+
+#include "binding/py_ref.h"
+
+namespace zarvel {
+
+class ConversionError {
+ public:
+  enum class Kind : unsigned char {
+    kPyErr,           // a Python exception raised by a host call, carried unchanged
+    kMessage,         // the store's own text; raised as Exception
+    kUnsupportedType, // a type no document may contain; raised as TypeError
+    kUnexpectedType,  // a failed type check (a non-str key, a bytearray); raised as TypeError
+  };
+
+  // Takes the interpreter's pending exception and clears it. With none pending (a host call that
+  // failed without saying why) it carries a SystemError instead.
+  static ConversionError fetch();
+  static ConversionError message(std::string text) {
+    return ConversionError(Kind::kMessage, std::move(text));
+  }
+  // Carries the qualified name of `type`, "unknown" when that cannot be had.
+  static ConversionError unsupported_type(PyTypeObject* type);
+  // "unexpected type: '<qualified name of object_type>' object cannot be converted to
+  // '<expected_type>'".
+  static ConversionError unexpected_type(PyTypeObject* object_type, std::string_view expected_type);
+
+  ConversionError(ConversionError&&) noexcept = default;
+  ConversionError& operator=(ConversionError&&) noexcept = default;
+
+  Kind kind() const noexcept { return kind_; }
+  // The message, the unsupported type's name or the unexpected-type text; empty for kPyErr.
+  const std::string& text() const noexcept { return text_; }
+  // The captured exception instance (borrowed, valid while this error lives); null unless kPyErr.
+  // The binding checks it for a PanicException raised by user code.
+  PyObject* exception() const noexcept { return exception_.get(); }
+
+  // What str() of the raised exception gives, e.g. "unsupported type Point". For kPyErr this runs
+  // str() on the exception; it may call Python code and never fails.
+  std::string display() const;
+  // The kind's name and its text as a quoted, escaped string: UnsupportedType("Point"),
+  // Message("JSON number out of range"); for kPyErr the exception's own debug form (PyErr { ... }).
+  // May call Python code (reprs); never fails.
+  std::string debug_form() const;
+
+  // Sets the interpreter's pending exception: kPyErr re-raises the captured exception as it was,
+  // kMessage raises Exception(text), the two type kinds TypeError(display text). Consumes the error.
+  void raise() &&;
+
+ private:
+  ConversionError(Kind kind, std::string text) : kind_(kind), text_(std::move(text)) {}
+  explicit ConversionError(PyRef exception) : kind_(Kind::kPyErr), exception_(std::move(exception)) {}
+
+  Kind kind_;
+  std::string text_;
+  PyRef exception_;
+};
+
+// A converted value or the error that stopped the conversion.
+template <typename T>
+class [[nodiscard]] ConversionResult {
+ public:
+  ConversionResult(T value) : state_(std::in_place_index<0>, std::move(value)) {}  // NOLINT: implicit
+  ConversionResult(ConversionError error)  // NOLINT: implicit
+      : state_(std::in_place_index<1>, std::move(error)) {}
+
+  bool ok() const noexcept { return state_.index() == 0; }
+  T& value() & { return std::get<0>(state_); }
+  const T& value() const& { return std::get<0>(state_); }
+  T&& value() && { return std::get<0>(std::move(state_)); }
+  ConversionError& error() & { return std::get<1>(state_); }
+  const ConversionError& error() const& { return std::get<1>(state_); }
+  ConversionError&& error() && { return std::get<1>(std::move(state_)); }
+
+ private:
+  std::variant<T, ConversionError> state_;
+};
+
+}  // namespace zarvel

@@ -1,0 +1,397 @@
+#include "convert/from_python.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace zarvel {
+
+namespace {
+
+using Member = Object::Member;
+
+// A length reported by Python code (__len__) is only a hint for reserving: a lying one must not
+// make us allocate gigabytes before the first item fails.
+constexpr Py_ssize_t kMaxReserveFromHint = 1 << 16;
+
+// collections.abc.Sequence and Mapping: imported at first need and kept for the life of the process.
+struct AbstractClasses {
+  PyObject* sequence = nullptr;
+  PyObject* mapping = nullptr;
+};
+
+// Null with the import's exception pending when collections.abc cannot be had; a later call retries.
+const AbstractClasses* abstract_classes() {
+  static AbstractClasses classes;
+  if (classes.mapping != nullptr) return &classes;
+  PyRef name = PyRef::steal(PyUnicode_FromString("collections.abc"));
+  if (!name) return nullptr;
+  PyRef module = PyRef::steal(PyImport_Import(name.get()));
+  if (!module) return nullptr;
+  PyRef sequence = PyRef::steal(PyObject_GetAttrString(module.get(), "Sequence"));
+  if (!sequence) return nullptr;
+  PyRef mapping = PyRef::steal(PyObject_GetAttrString(module.get(), "Mapping"));
+  if (!mapping) return nullptr;
+  classes.sequence = sequence.release();
+  classes.mapping = mapping.release();
+  return &classes;
+}
+
+// Values of these exact types convert without running any Python code, so nothing can change
+// the container they sit in while they are converted.
+inline bool is_plain_scalar(PyObject* object) {
+  PyTypeObject* type = Py_TYPE(object);
+  return type == &PyUnicode_Type || type == &PyLong_Type || type == &PyFloat_Type ||
+         type == &PyBool_Type || object == Py_None;
+}
+
+// Strong references to the entries of exact dicts whose walk may run Python code (see
+// Converter::convert_exact_dict). Each walk pushes its entries on top of the converter's stack and
+// pops them, on every path, when it ends, so nested walks stack up in order.
+class PinnedScope {
+ public:
+  explicit PinnedScope(std::vector<PyObject*>& stack) : stack_(stack), base_(stack.size()) {}
+  PinnedScope(const PinnedScope&) = delete;
+  PinnedScope& operator=(const PinnedScope&) = delete;
+  ~PinnedScope() {
+    while (stack_.size() > base_) {
+      PyObject* object = stack_.back();
+      stack_.pop_back();
+      Py_DECREF(object);
+    }
+  }
+  std::size_t base() const noexcept { return base_; }
+  void push(PyObject* object) {
+    stack_.push_back(object);
+    Py_INCREF(object);
+  }
+
+ private:
+  std::vector<PyObject*>& stack_;
+  std::size_t base_;
+};
+
+int as_byte_array(PyObject* integer, unsigned char (&bytes)[16], bool is_signed) {
+#if PY_VERSION_HEX >= 0x030D0000
+  return _PyLong_AsByteArray(reinterpret_cast<PyLongObject*>(integer), bytes, sizeof bytes, 1,
+                             is_signed, 1);
+#else
+  return _PyLong_AsByteArray(reinterpret_cast<PyLongObject*>(integer), bytes, sizeof bytes, 1,
+                             is_signed);
+#endif
+}
+
+unsigned __int128 from_little_endian(const unsigned char (&bytes)[16]) {
+  unsigned __int128 value = 0;
+  for (int i = 15; i >= 0; --i) value = (value << 8) | bytes[i];
+  return value;
+}
+
+class Converter {
+ public:
+  // `depth` counts the containers that enclose `object`.
+  bool convert(PyObject* object, Value& out, int depth);
+
+  std::optional<ConversionError> error;
+
+ private:
+  std::vector<PyObject*> pinned_entries_;
+
+  bool fail(ConversionError e) {
+    error.emplace(std::move(e));
+    return false;
+  }
+  bool fail_with_pending() { return fail(ConversionError::fetch()); }
+  // A container at `depth` opens level depth + 1.
+  bool enter_container(int depth) {
+    if (depth < kMaxConversionDepth) return true;
+    return fail(ConversionError::message("Document nested too deeply"));
+  }
+
+  bool convert_plain_scalar(PyObject* object, Value& out);
+  bool convert_str(PyObject* object, Value& out);
+  bool convert_int(PyObject* object, Value& out);
+  bool convert_wide_int(PyObject* object, Value& out);
+  bool convert_float(PyObject* object, Value& out);
+  bool convert_key(PyObject* key, std::string& out);
+  bool convert_exact_list(PyObject* list, Value& out, int depth);
+  bool convert_exact_tuple(PyObject* tuple, Value& out, int depth);
+  bool convert_sequence(PyObject* sequence, Value& out, int depth);
+  bool convert_exact_dict(PyObject* dict, Value& out, int depth);
+  bool convert_pinned_entries(PyObject* dict, Py_ssize_t position, PyObject* key, PyObject* value,
+                              std::vector<Member>& members, int depth);
+  bool convert_mapping(PyObject* mapping, Value& out, int depth);
+  bool convert_set(PyObject* set, Value& out, int depth);
+  bool convert_uncommon(PyObject* object, Value& out, int depth);
+  // An instance check that raises is reported to the unraisable hook and counts as false.
+  static bool is_instance(PyObject* object, PyObject* cls);
+};
+
+bool Converter::convert(PyObject* object, Value& out, int depth) {
+  // The common exact types by pointer comparison first; they decide as the flag tests would.
+  PyTypeObject* type = Py_TYPE(object);
+  if (type == &PyDict_Type) return convert_exact_dict(object, out, depth);
+  if (type == &PyList_Type) return convert_exact_list(object, out, depth);
+  if (is_plain_scalar(object)) return convert_plain_scalar(object, out);
+  return convert_uncommon(object, out, depth);
+}
+
+bool Converter::convert_plain_scalar(PyObject* object, Value& out) {
+  PyTypeObject* type = Py_TYPE(object);
+  if (type == &PyUnicode_Type) return convert_str(object, out);
+  if (type == &PyLong_Type) return convert_int(object, out);
+  if (type == &PyFloat_Type) return convert_float(object, out);
+  if (type == &PyBool_Type) {
+    out = Value(object == Py_True);
+    return true;
+  }
+  out = Value();
+  return true;
+}
+
+bool Converter::convert_str(PyObject* object, Value& out) {
+  Py_ssize_t size = 0;
+  const char* text = PyUnicode_AsUTF8AndSize(object, &size);
+  if (text == nullptr) return fail_with_pending();
+  out = Value(std::string_view(text, static_cast<std::size_t>(size)));
+  return true;
+}
+
+bool Converter::convert_int(PyObject* object, Value& out) {
+  int overflow = 0;
+  long long small = PyLong_AsLongLongAndOverflow(object, &overflow);
+  if (overflow != 0) return convert_wide_int(object, out);
+  if (small == -1 && PyErr_Occurred()) return fail_with_pending();
+  out = Value(Number::from_int64(small));
+  return true;
+}
+
+// Integers beyond the signed 64-bit range: read as unsigned 128 bits, else as signed 128 bits.
+bool Converter::convert_wide_int(PyObject* object, Value& out) {
+  PyRef index = PyRef::steal(PyNumber_Index(object));
+  if (!index) return fail_with_pending();
+  unsigned char bytes[16];
+  if (as_byte_array(index.get(), bytes, false) == 0) {
+    unsigned __int128 value = from_little_endian(bytes);
+    if (value > std::numeric_limits<std::uint64_t>::max()) {
+      return fail(ConversionError::message("JSON number out of range"));
+    }
+    out = Value(Number::from_unsigned(static_cast<std::uint64_t>(value)));
+    return true;
+  }
+  PyErr_Clear();
+  // Beyond the signed range too: the signed read's OverflowError is the error.
+  if (as_byte_array(index.get(), bytes, true) != 0) return fail_with_pending();
+  auto value = static_cast<__int128>(from_little_endian(bytes));
+  if (value < std::numeric_limits<std::int64_t>::min() || value >= 0) {
+    return fail(ConversionError::message("JSON number out of range"));
+  }
+  out = Value(Number::from_negative(static_cast<std::int64_t>(value)));
+  return true;
+}
+
+bool Converter::convert_float(PyObject* object, Value& out) {
+  double d = PyFloat_AsDouble(object);
+  if (d == -1.0 && PyErr_Occurred()) return fail_with_pending();
+  out = std::isfinite(d) ? Value(Number::from_float(d)) : Value();
+  return true;
+}
+
+bool Converter::convert_key(PyObject* key, std::string& out) {
+  if (!PyUnicode_Check(key)) {
+    return fail(ConversionError::unexpected_type(Py_TYPE(key), "PyString"));
+  }
+  Py_ssize_t size = 0;
+  const char* text = PyUnicode_AsUTF8AndSize(key, &size);
+  if (text == nullptr) return fail_with_pending();
+  out.assign(text, static_cast<std::size_t>(size));
+  return true;
+}
+
+// Reads the length once, like the generic walk, and each item afresh: Python code run for one item
+// may shrink the list, which then fails as PySequence_GetItem does.
+bool Converter::convert_exact_list(PyObject* list, Value& out, int depth) {
+  if (!enter_container(depth)) return false;
+  Py_ssize_t size = PyList_GET_SIZE(list);
+  Array items;
+  items.reserve(static_cast<std::size_t>(size));
+  for (Py_ssize_t i = 0; i < size; ++i) {
+    Value& item_value = items.emplace_back();
+    if (i < PyList_GET_SIZE(list)) {
+      PyObject* item = PyList_GET_ITEM(list, i);
+      if (is_plain_scalar(item)) {
+        if (!convert_plain_scalar(item, item_value)) return false;
+        continue;
+      }
+      // Code run while converting the item could drop it from the list.
+      PyRef hold = PyRef::borrow(item);
+      if (!convert(item, item_value, depth + 1)) return false;
+    } else {
+      PyRef item = PyRef::steal(PySequence_GetItem(list, i));
+      if (!item) return fail_with_pending();
+      if (!convert(item.get(), item_value, depth + 1)) return false;
+    }
+  }
+  out = Value(std::move(items));
+  return true;
+}
+
+// A tuple cannot change and holds its items as long as it lives, which its holder guarantees.
+bool Converter::convert_exact_tuple(PyObject* tuple, Value& out, int depth) {
+  if (!enter_container(depth)) return false;
+  Py_ssize_t size = PyTuple_GET_SIZE(tuple);
+  Array items;
+  items.reserve(static_cast<std::size_t>(size));
+  for (Py_ssize_t i = 0; i < size; ++i) {
+    if (!convert(PyTuple_GET_ITEM(tuple, i), items.emplace_back(), depth + 1)) return false;
+  }
+  out = Value(std::move(items));
+  return true;
+}
+
+bool Converter::convert_sequence(PyObject* sequence, Value& out, int depth) {
+  if (!enter_container(depth)) return false;
+  Py_ssize_t size = PyObject_Size(sequence);
+  if (size < 0) return fail_with_pending();
+  Array items;
+  items.reserve(static_cast<std::size_t>(std::min(size, kMaxReserveFromHint)));
+  for (Py_ssize_t i = 0; i < size; ++i) {
+    PyRef item = PyRef::steal(PySequence_GetItem(sequence, i));
+    if (!item) return fail_with_pending();
+    if (!convert(item.get(), items.emplace_back(), depth + 1)) return false;
+  }
+  out = Value(std::move(items));
+  return true;
+}
+
+// An exact dict is walked in place with PyDict_Next, without the key and value snapshots of the
+// generic walk, for as long as its values are plain scalars: converting those runs no Python code,
+// so the dict cannot change under the walk. At the first other value the entries not yet converted
+// are pinned, as they are then and so as they were on entry, and converted from there, which keeps
+// the snapshot semantics of the generic walk whatever the nested conversions do.
+bool Converter::convert_exact_dict(PyObject* dict, Value& out, int depth) {
+  if (!enter_container(depth)) return false;
+  std::vector<Member> members;
+  members.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(dict)));
+  Py_ssize_t position = 0;
+  PyObject* key;
+  PyObject* value;
+  while (PyDict_Next(dict, &position, &key, &value)) {
+    if (!is_plain_scalar(value)) {
+      if (!convert_pinned_entries(dict, position, key, value, members, depth)) return false;
+      break;
+    }
+    Member& member = members.emplace_back();
+    if (!convert_key(key, member.key)) return false;
+    if (!convert_plain_scalar(value, member.value)) return false;
+  }
+  out = Value(Object::from_members(std::move(members)));
+  return true;
+}
+
+// Converts (key, value) and the entries after `position`, pinned first.
+bool Converter::convert_pinned_entries(PyObject* dict, Py_ssize_t position, PyObject* key,
+                                       PyObject* value, std::vector<Member>& members, int depth) {
+  PinnedScope scope(pinned_entries_);
+  scope.push(key);
+  scope.push(value);
+  while (PyDict_Next(dict, &position, &key, &value)) {
+    scope.push(key);
+    scope.push(value);
+  }
+  std::size_t end = pinned_entries_.size();
+  for (std::size_t i = scope.base(); i < end; i += 2) {
+    // Indexes, not pointers: nested walks push onto the same vector and may move it.
+    PyObject* entry_key = pinned_entries_[i];
+    PyObject* entry_value = pinned_entries_[i + 1];
+    Member& member = members.emplace_back();
+    if (!convert_key(entry_key, member.key)) return false;
+    if (!convert(entry_value, member.value, depth + 1)) return false;
+  }
+  return true;
+}
+
+bool Converter::convert_mapping(PyObject* mapping, Value& out, int depth) {
+  if (!enter_container(depth)) return false;
+  PyRef keys = PyRef::steal(PyMapping_Keys(mapping));
+  if (!keys) return fail_with_pending();
+  PyRef values = PyRef::steal(PyMapping_Values(mapping));
+  if (!values) return fail_with_pending();
+  Py_ssize_t size = PyMapping_Size(mapping);
+  if (size < 0) return fail_with_pending();
+  std::vector<Member> members;
+  members.reserve(static_cast<std::size_t>(std::min(size, kMaxReserveFromHint)));
+  for (Py_ssize_t i = 0; i < size; ++i) {
+    PyRef key = PyRef::steal(PySequence_GetItem(keys.get(), i));
+    if (!key) return fail_with_pending();
+    PyRef value = PyRef::steal(PySequence_GetItem(values.get(), i));
+    if (!value) return fail_with_pending();
+    Member& member = members.emplace_back();
+    if (!convert_key(key.get(), member.key)) return false;
+    if (!convert(value.get(), member.value, depth + 1)) return false;
+  }
+  out = Value(Object::from_members(std::move(members)));
+  return true;
+}
+
+bool Converter::convert_set(PyObject* set, Value& out, int depth) {
+  if (!enter_container(depth)) return false;
+  PyRef iterator = PyRef::steal(PyObject_GetIter(set));
+  if (!iterator) return fail_with_pending();
+  Array items;
+  items.reserve(static_cast<std::size_t>(std::min(PySet_GET_SIZE(set), kMaxReserveFromHint)));
+  while (PyRef item = PyRef::steal(PyIter_Next(iterator.get()))) {
+    if (!convert(item.get(), items.emplace_back(), depth + 1)) return false;
+  }
+  if (PyErr_Occurred()) return fail_with_pending();
+  out = Value(std::move(items));
+  return true;
+}
+
+bool Converter::is_instance(PyObject* object, PyObject* cls) {
+  int result = PyObject_IsInstance(object, cls);
+  if (result < 0) {
+    PyErr_WriteUnraisable(object);
+    return false;
+  }
+  return result == 1;
+}
+
+// The full order of tests, for everything but the common exact types.
+bool Converter::convert_uncommon(PyObject* object, Value& out, int depth) {
+  PyTypeObject* type = Py_TYPE(object);
+  if (PyType_HasFeature(type, Py_TPFLAGS_LONG_SUBCLASS)) return convert_int(object, out);
+  if (type == &PyTuple_Type) return convert_exact_tuple(object, out, depth);
+  if (PyType_HasFeature(type, Py_TPFLAGS_LIST_SUBCLASS | Py_TPFLAGS_TUPLE_SUBCLASS)) {
+    return convert_sequence(object, out, depth);
+  }
+  if (PyType_HasFeature(type, Py_TPFLAGS_DICT_SUBCLASS)) return convert_mapping(object, out, depth);
+  if (PyType_HasFeature(type, Py_TPFLAGS_UNICODE_SUBCLASS)) return convert_str(object, out);
+  if (PyType_HasFeature(type, Py_TPFLAGS_BYTES_SUBCLASS)) {
+    return fail(ConversionError::message("invalid type: byte array, expected any valid JSON value"));
+  }
+  if (PyByteArray_Check(object)) return fail(ConversionError::unexpected_type(type, "PyBytes"));
+  if (PyFloat_Check(object)) return convert_float(object, out);
+  if (PyAnySet_Check(object)) return convert_set(object, out, depth);
+  const AbstractClasses* classes = abstract_classes();
+  if (classes == nullptr) return fail_with_pending();
+  if (is_instance(object, classes->sequence)) return convert_sequence(object, out, depth);
+  if (is_instance(object, classes->mapping)) return convert_mapping(object, out, depth);
+  return fail(ConversionError::unsupported_type(type));
+}
+
+}  // namespace
+
+ConversionResult<Value> value_from_python(PyObject* object) {
+  Converter converter;
+  Value value;
+  if (!converter.convert(object, value, 0)) return std::move(*converter.error);
+  return value;
+}
+
+}  // namespace zarvel

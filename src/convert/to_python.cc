@@ -1,0 +1,193 @@
+#include "convert/to_python.h"
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string_view>
+
+#include "binding/py_ref.h"
+
+namespace zarvel {
+
+namespace {
+
+bool is_ascii(const char* bytes, std::size_t size) {
+  std::uint64_t seen = 0;
+  std::size_t i = 0;
+  for (; i + 8 <= size; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes + i, 8);
+    seen |= word;
+  }
+  for (; i < size; ++i) seen |= static_cast<unsigned char>(bytes[i]);
+  return (seen & 0x8080808080808080ULL) == 0;
+}
+
+// A new str from UTF-8 `text`. ASCII, the usual case, is copied straight into a one-byte-per-
+// character str, which is much cheaper than running the decoder.
+PyObject* new_str(std::string_view text) {
+  if (is_ascii(text.data(), text.size())) {
+    PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127);
+    if (str != nullptr && !text.empty()) std::memcpy(PyUnicode_1BYTE_DATA(str), text.data(), text.size());
+    return str;
+  }
+  return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+}
+
+// The str objects made for object keys, kept while one conversion call runs: the documents of a
+// result mostly share their keys, and a reused str also carries its hash, which the dict insert
+// then need not compute. Direct-mapped: a colliding key simply replaces the slot's.
+class KeyCache {
+ public:
+  KeyCache() = default;
+  KeyCache(const KeyCache&) = delete;
+  KeyCache& operator=(const KeyCache&) = delete;
+  ~KeyCache() {
+    for (Slot& slot : slots_) Py_XDECREF(slot.str);
+  }
+
+  // A new reference to a str holding `key`; null with an exception set on failure.
+  PyObject* get(std::string_view key) {
+    if (key.size() > kMaxCachedSize) return new_str(key);
+    Slot& slot = slots_[slot_index(key)];
+    if (slot.str != nullptr && std::string_view(slot.bytes) == key) return Py_NewRef(slot.str);
+    PyObject* str = new_str(key);
+    if (str == nullptr) return nullptr;
+    Py_XSETREF(slot.str, Py_NewRef(str));
+    slot.bytes.assign(key);
+    return str;
+  }
+
+ private:
+  static constexpr std::size_t kSlotCount = 512;  // a power of two
+  static constexpr std::size_t kMaxCachedSize = 64;
+
+  struct Slot {
+    std::string bytes;
+    PyObject* str = nullptr;  // strong
+  };
+
+  // Mixes the length with the first and last (up to) eight bytes: keys that share a prefix, like
+  // "field_1" and "field_2", differ at the end.
+  static std::size_t slot_index(std::string_view key) {
+    std::uint64_t head = 0;
+    std::uint64_t tail = 0;
+    std::size_t size = key.size();
+    if (size >= 8) {
+      std::memcpy(&head, key.data(), 8);
+      std::memcpy(&tail, key.data() + size - 8, 8);
+    } else {
+      std::memcpy(&head, key.data(), size);
+    }
+    std::uint64_t h = (size + 1) * 0x9E3779B97F4A7C15ULL;
+    h = (h ^ head) * 0xFF51AFD7ED558CCDULL;
+    h = (h ^ tail) * 0xC4CEB9FE1A85EC53ULL;
+    h ^= h >> 29;
+    return static_cast<std::size_t>(h & (kSlotCount - 1));
+  }
+
+  std::array<Slot, kSlotCount> slots_;
+};
+
+class ToPython {
+ public:
+  PyObject* convert(const Value& value);
+
+ private:
+  PyObject* convert_number(Number number);
+  PyObject* convert_array(const Array& array);
+  PyObject* convert_object(const Object& object);
+
+  KeyCache keys_;
+};
+
+PyObject* ToPython::convert(const Value& value) {
+  switch (value.kind()) {
+    case Kind::kNull:
+      return Py_NewRef(Py_None);
+    case Kind::kBool:
+      return Py_NewRef(value.as_bool() ? Py_True : Py_False);
+    case Kind::kNumber:
+      return convert_number(value.as_number());
+    case Kind::kString:
+      return new_str(value.as_string());
+    case Kind::kArray:
+      return convert_array(value.as_array());
+    case Kind::kObject:
+      return convert_object(value.as_object());
+  }
+  PyErr_SetString(PyExc_SystemError, "document value of unknown kind");
+  return nullptr;
+}
+
+PyObject* ToPython::convert_number(Number number) {
+  switch (number.form()) {
+    case Number::Form::kUnsigned:
+      return PyLong_FromUnsignedLongLong(number.as_unsigned());
+    case Number::Form::kNegative:
+      return PyLong_FromLongLong(number.as_negative());
+    case Number::Form::kFloat:
+      break;
+  }
+  return PyFloat_FromDouble(number.as_float());
+}
+
+PyObject* ToPython::convert_array(const Array& array) {
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(array.size())));
+  if (!list) return nullptr;
+  Py_ssize_t i = 0;
+  for (const Value& element : array) {
+    PyObject* item = convert(element);
+    if (item == nullptr) return nullptr;  // the list's empty slots are null, which it tolerates
+    PyList_SET_ITEM(list.get(), i++, item);
+  }
+  return list.release();
+}
+
+PyObject* ToPython::convert_object(const Object& object) {
+  PyRef dict = PyRef::steal(PyDict_New());
+  if (!dict) return nullptr;
+  for (const Object::Member& member : object) {
+    PyRef key = PyRef::steal(keys_.get(member.key));
+    if (!key) return nullptr;
+    PyRef item = PyRef::steal(convert(member.value));
+    if (!item) return nullptr;
+    if (PyDict_SetItem(dict.get(), key.get(), item.get()) < 0) return nullptr;
+  }
+  return dict.release();
+}
+
+}  // namespace
+
+PyObject* value_to_python(const Value& value) {
+  auto converter = std::make_unique<ToPython>();
+  return converter->convert(value);
+}
+
+PyObject* documents_to_python(const std::vector<Value>& documents) {
+  auto converter = std::make_unique<ToPython>();
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(documents.size())));
+  if (!list) return nullptr;
+  Py_ssize_t i = 0;
+  for (const Value& document : documents) {
+    PyObject* item = converter->convert(document);
+    if (item == nullptr) return nullptr;
+    PyList_SET_ITEM(list.get(), i++, item);
+  }
+  return list.release();
+}
+
+PyObject* texts_to_python(const std::vector<std::string>& texts) {
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(texts.size())));
+  if (!list) return nullptr;
+  Py_ssize_t i = 0;
+  for (const std::string& text : texts) {
+    PyObject* item = new_str(text);
+    if (item == nullptr) return nullptr;
+    PyList_SET_ITEM(list.get(), i++, item);
+  }
+  return list.release();
+}
+
+}  // namespace zarvel

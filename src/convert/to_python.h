@@ -1,0 +1,24 @@
+// Document value to Python object.
+#pragma once
+
+#include <Python.h>
+
+#include <string>
+#include <vector>
+
+#include "value/value.h"
+
+namespace zarvel {
+
+// A new reference to the Python form of `value`: None, bool, int, float, str, list, or dict filled
+// in ascending key order. Null with a Python exception set when an object cannot be made.
+PyObject* value_to_python(const Value& value);
+
+// A new list holding value_to_python of each document, in order; null with an exception set on
+// failure. Key strings are shared between the documents of one call.
+PyObject* documents_to_python(const std::vector<Value>& documents);
+
+// A new list of str, in order; null with an exception set on failure. Each text must be UTF-8.
+PyObject* texts_to_python(const std::vector<std::string>& texts);
+
+}  // namespace zarvel

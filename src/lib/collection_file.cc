@@ -1,0 +1,187 @@
+#include "lib/collection_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "lib/file_system.h"
+#include "value/json_reader.h"
+#include "value/json_writer.h"
+
+namespace zarvel {
+
+namespace {
+
+// A sink that writes to a file descriptor and remembers the error number of its first failure.
+class FileSink final : public ByteSink {
+ public:
+  explicit FileSink(int fd) : fd_(fd) {}
+  bool write(const char* data, std::size_t n) override {
+    Status written = write_all(fd_, std::string_view(data, n));
+    if (written.ok()) return true;
+    if (error_.ok()) error_ = std::move(written);
+    return false;
+  }
+  // The first failure; success while none happened.
+  const Status& error() const { return error_; }
+
+ private:
+  int fd_;
+  Status error_;
+};
+
+const char* error_kind_name(int errnum) {
+  switch (errnum) {
+    case EPERM:
+    case EACCES:
+      return "PermissionDenied";
+    case ENOENT:
+      return "NotFound";
+    case EEXIST:
+      return "AlreadyExists";
+    case ENOTDIR:
+      return "NotADirectory";
+    case EISDIR:
+      return "IsADirectory";
+    case ENOTEMPTY:
+      return "DirectoryNotEmpty";
+    case EROFS:
+      return "ReadOnlyFilesystem";
+    case ELOOP:
+      return "FilesystemLoop";
+    case ENAMETOOLONG:
+      return "InvalidFilename";
+    case EXDEV:
+      return "CrossesDevices";
+    case ENOSPC:
+      return "StorageFull";
+    case EDQUOT:
+      return "FilesystemQuotaExceeded";
+    case EFBIG:
+      return "FileTooLarge";
+    case EMLINK:
+      return "TooManyLinks";
+    case EBUSY:
+      return "ResourceBusy";
+    case ETXTBSY:
+      return "ExecutableFileBusy";
+    case EINVAL:
+      return "InvalidInput";
+    case EINTR:
+      return "Interrupted";
+    case ENOMEM:
+      return "OutOfMemory";
+    case EAGAIN:
+      return "WouldBlock";
+    case EPIPE:
+      return "BrokenPipe";
+    case ESPIPE:
+      return "NotSeekable";
+    case EDEADLK:
+      return "Deadlock";
+    case E2BIG:
+      return "ArgumentListTooLong";
+    case ESTALE:
+      return "StaleNetworkFileHandle";
+    case ENOSYS:
+      return "Unsupported";
+    default:
+      return "Uncategorized";
+  }
+}
+
+// The detailed form of the error carried by a failed file-system Status.
+std::string detailed_form(const Status& status) {
+  if (status.os_errno() == 0) return status.message();
+  return os_detailed_form(status.os_errno());
+}
+
+std::string parent_directory(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+Status sync(int fd) {
+  if (::fsync(fd) != 0) return Status::os(errno);
+  return Status();
+}
+
+// Some file systems cannot sync a directory (EINVAL); the rename itself has already happened.
+void sync_directory(const std::string& directory) {
+  Result<FileHandle> dir = open_for_reading(directory);
+  if (dir.ok()) (void)sync(dir.value().fd());
+}
+
+// Removes the temporary file when a write does not complete.
+class TemporaryFile {
+ public:
+  explicit TemporaryFile(std::string path) : path_(std::move(path)) {}
+  ~TemporaryFile() {
+    if (!kept_) (void)remove_file(path_);
+  }
+  void keep() { kept_ = true; }
+
+ private:
+  std::string path_;
+  bool kept_ = false;
+};
+
+}  // namespace
+
+std::string os_detailed_form(int errnum) {
+  std::string text = std::strerror(errnum);
+  std::string escaped;
+  for (char c : text) {
+    if (c == '"' || c == '\\') escaped += '\\';
+    escaped += c;
+  }
+  return "Os { code: " + std::to_string(errnum) + ", kind: " + error_kind_name(errnum) +
+         ", message: \"" + escaped + "\" }";
+}
+
+Result<Value> read_document(const std::string& path) {
+  Result<FileHandle> file = open_for_reading(path);
+  if (!file.ok()) return Status::os_error("Error opening document " + file.status().message());
+  FdSource source(file.value().fd());
+  std::optional<Value> value = parse_json(source);
+  if (!value) return Status::value_error("Error deserializing JSON");
+  return std::move(*value);
+}
+
+Status write_collection_file(const std::string& path, const std::vector<Value>& documents) {
+  std::string temporary_path = path + ".tmp";
+  Result<FileHandle> file = create_for_writing(temporary_path);
+  if (!file.ok()) {
+    return Status::os_error("Problem creating temporary file: " + detailed_form(file.status()));
+  }
+  TemporaryFile temporary(temporary_path);
+  FileSink sink(file.value().fd());
+  BufferedWriter out(sink);
+  bool written = out.put('[');
+  for (std::size_t i = 0; written && i < documents.size(); ++i) {
+    written = (i == 0 || out.put(',')) && write_json(documents[i], out);
+  }
+  written = written && out.put(']');
+  if (!written) return Status::value_error("Error serializing JSON");
+  if (!out.flush()) {
+    return Status::panic("called `Result::unwrap()` on an `Err` value: " + detailed_form(sink.error()));
+  }
+  if (Status synced = sync(file.value().fd()); !synced.ok()) {
+    return Status::panic("called `Result::unwrap()` on an `Err` value: " + detailed_form(synced));
+  }
+  if (Status closed = file.value().close(); !closed.ok()) {
+    return Status::panic("called `Result::unwrap()` on an `Err` value: " + detailed_form(closed));
+  }
+  if (::rename(temporary_path.c_str(), path.c_str()) != 0) {
+    return Status::os_error("Error renaming file: " + os_detailed_form(errno));
+  }
+  temporary.keep();
+  sync_directory(parent_directory(path));
+  return Status();
+}
+
+}  // namespace zarvel

@@ -1,0 +1,98 @@
+// Inserting, importing, finding and updating documents.
+#include <utility>
+
+#include "lib/collection_file.h"
+#include "lib/collection_path.h"
+#include "lib/file_system.h"
+#include "lib/store.h"
+#include "query/matcher.h"
+#include "query/updater.h"
+
+namespace zarvel {
+
+Status Store::insert_in_collection(std::string_view name, Value value) {
+  if (Status valid = validate_collection_name(name); !valid.ok()) return valid;
+  SharedCollection collection = lookup(name);
+  if (!collection) {
+    // A collection with a file is loaded first, so its stored documents are kept.
+    if (path_exists(collection_file_path(directory_, name))) {
+      if (Status loaded = update_in_memory_collections(name); !loaded.ok()) return loaded;
+    } else {
+      (void)create_collection(name);
+    }
+    collection = lookup(name);
+    if (!collection) return Status::panic_none();
+  }
+  std::vector<Value>& documents = collection->documents;
+  if (value.is_array()) {
+    Array& elements = value.as_array();
+    documents.reserve(documents.size() + elements.size());
+    for (Value& element : elements) documents.push_back(std::move(element));
+  } else {
+    documents.push_back(std::move(value));
+  }
+  cache_.invalidate(name);
+  return Status();
+}
+
+Status Store::load_from_document(const std::string& path) {
+  Result<Value> content = read_document(path);
+  if (!content.ok()) return std::move(content).status();
+  Value& document = content.value();
+  if (!document.is_object()) return Status::panic_none();
+  for (const Object::Member& member : document.as_object()) {
+    if (Status valid = validate_collection_name(member.key); !valid.ok()) return valid;
+  }
+  for (Object::Member& member : document.as_object()) {
+    if (Status inserted = insert_in_collection(member.key, std::move(member.value)); !inserted.ok()) {
+      return inserted;
+    }
+  }
+  return Status();
+}
+
+Status Store::insert_many_from_document(std::string_view name, const std::string& path) {
+  if (Status valid = validate_collection_name(name); !valid.ok()) return valid;
+  Result<Value> content = read_document(path);
+  if (!content.ok()) return std::move(content).status();
+  if (!content.value().is_array()) return Status::value_error("Document is not an array");
+  return insert_in_collection(name, std::move(content).value());
+}
+
+Result<SharedResult> Store::find(std::string_view name, const Collection& collection,
+                                 const Object& query) {
+  if (SharedResult cached = cache_.get(name, query)) return cached;
+  Result<QueryEngine<QueryOperator>> engine = QueryEngine<QueryOperator>::build(query, nullptr);
+  if (!engine.ok()) return std::move(engine).status();
+  auto matches_list = std::make_shared<ResultList>();
+  for (const Value& document : collection.documents) {
+    if (!document.is_object()) return Status::panic_none();
+    Result<bool> matched = matches(engine.value(), document.as_object());
+    if (!matched.ok()) return std::move(matched).status();
+    if (matched.value()) matches_list->push_back(document);
+  }
+  SharedResult result = std::move(matches_list);
+  cache_.put(name, query, result);
+  return result;
+}
+
+Status Store::update(std::string_view name, Collection& collection,
+                     const QueryEngine<UpdateOperator>& update, const QueryEngine<QueryOperator>* query) {
+  // Every check that can fail runs before the first change, so a failed update changes nothing.
+  std::vector<bool> selected(collection.documents.size(), true);
+  for (std::size_t i = 0; i < collection.documents.size(); ++i) {
+    const Value& document = collection.documents[i];
+    if (!document.is_object()) return Status::panic_none();
+    if (query == nullptr) continue;
+    Result<bool> matched = matches(*query, document.as_object());
+    if (!matched.ok()) return Status::panic_unwrap(std::move(matched).status());
+    selected[i] = matched.value();
+  }
+  for (std::size_t i = 0; i < collection.documents.size(); ++i) {
+    if (selected[i]) apply_update(update, collection.documents[i].as_object());
+  }
+  cache_.invalidate(name);
+  return Status();
+}
+
+}  // namespace zarvel

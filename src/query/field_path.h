@@ -1,0 +1,29 @@
+// Resolving a condition's field path inside a document, shared by matching and updating.
+#pragma once
+
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "value/value.h"
+
+namespace zarvel {
+
+// The object that should hold the last segment of `fields`: the document itself for a one-segment
+// path, else the object reached by looking up every segment but the last. Null when one of those
+// is absent or is not an object (arrays are never entered). `ObjectT` is Object or const Object;
+// the pointer lives until the document is next changed. Null for an empty path.
+template <class ObjectT>
+ObjectT* field_parent(ObjectT& document, const std::vector<std::string>& fields) noexcept {
+  static_assert(std::is_same_v<std::remove_const_t<ObjectT>, Object>);
+  if (fields.empty()) return nullptr;
+  ObjectT* current = &document;
+  for (std::size_t i = 0; i + 1 < fields.size(); ++i) {
+    auto* value = current->find(fields[i]);
+    if (value == nullptr || !value->is_object()) return nullptr;
+    current = &value->as_object();
+  }
+  return current;
+}
+
+}  // namespace zarvel

@@ -1,0 +1,659 @@
+#include "value/json_reader.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+#include <iterator>
+#include <limits>
+#include <string>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+namespace zarvel {
+
+std::ptrdiff_t FdSource::read(char* buf, std::size_t n) {
+  for (;;) {
+    ssize_t got = ::read(fd_, buf, n);
+    if (got >= 0) return got;
+    if (errno == EINTR) continue;
+    errno_ = errno;
+    return -1;
+  }
+}
+
+std::ptrdiff_t StringSource::read(char* buf, std::size_t n) {
+  std::size_t count = n < rest_.size() ? n : rest_.size();
+  std::memcpy(buf, rest_.data(), count);
+  rest_.remove_prefix(count);
+  return static_cast<std::ptrdiff_t>(count);
+}
+
+namespace {
+
+// Open levels are counted down from here; reaching zero is the nesting error, so at most 127
+// arrays or objects can be open at once.
+constexpr int kNestingBudget = 128;
+
+enum ByteClass : std::uint8_t {
+  kWhitespace = 1,
+  // A string byte that needs no attention: printable ASCII other than '"' and '\\'.
+  kPlainStringByte = 2,
+  kDigit = 4,
+  // Any byte that can occur in a number token.
+  kNumberByte = 8,
+};
+
+constexpr std::array<std::uint8_t, 256> make_byte_classes() {
+  std::array<std::uint8_t, 256> classes{};
+  for (int c : {' ', '\t', '\n', '\r'}) classes[c] |= kWhitespace;
+  for (int c = 0x20; c < 0x80; ++c) {
+    if (c != '"' && c != '\\') classes[c] |= kPlainStringByte;
+  }
+  for (int c = '0'; c <= '9'; ++c) classes[c] |= kDigit | kNumberByte;
+  for (int c : {'-', '+', '.', 'e', 'E'}) classes[c] |= kNumberByte;
+  return classes;
+}
+
+constexpr std::array<std::uint8_t, 256> kByteClasses = make_byte_classes();
+
+inline bool has_class(char c, ByteClass k) {
+  return (kByteClasses[static_cast<unsigned char>(c)] & k) != 0;
+}
+
+// The length of the UTF-8 sequence a lead byte starts; 0 for a byte that cannot lead one
+// (continuation bytes, the overlong leads C0 and C1, and leads beyond U+10FFFF).
+inline int utf8_sequence_length(unsigned char lead) {
+  if (lead >= 0xC2 && lead <= 0xDF) return 2;
+  if (lead >= 0xE0 && lead <= 0xEF) return 3;
+  if (lead >= 0xF0 && lead <= 0xF4) return 4;
+  return 0;
+}
+
+inline bool is_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+// Checks a whole sequence of `length` bytes (from utf8_sequence_length of its lead). The narrowed
+// second-byte ranges reject overlong forms, UTF-16 surrogates and code points past U+10FFFF.
+inline bool is_valid_utf8_sequence(const unsigned char* s, int length) {
+  unsigned char second = s[1];
+  switch (length) {
+    case 2:
+      return is_continuation(second);
+    case 3: {
+      unsigned char low = s[0] == 0xE0 ? 0xA0 : 0x80;
+      unsigned char high = s[0] == 0xED ? 0x9F : 0xBF;
+      return second >= low && second <= high && is_continuation(s[2]);
+    }
+    case 4: {
+      unsigned char low = s[0] == 0xF0 ? 0x90 : 0x80;
+      unsigned char high = s[0] == 0xF4 ? 0x8F : 0xBF;
+      return second >= low && second <= high && is_continuation(s[2]) && is_continuation(s[3]);
+    }
+    default:
+      return false;
+  }
+}
+
+void append_utf8(std::string& out, std::uint32_t code_point) {
+  char bytes[4];
+  std::size_t n;
+  if (code_point < 0x80) {
+    bytes[0] = static_cast<char>(code_point);
+    n = 1;
+  } else if (code_point < 0x800) {
+    bytes[0] = static_cast<char>(0xC0 | (code_point >> 6));
+    bytes[1] = static_cast<char>(0x80 | (code_point & 0x3F));
+    n = 2;
+  } else if (code_point < 0x10000) {
+    bytes[0] = static_cast<char>(0xE0 | (code_point >> 12));
+    bytes[1] = static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+    bytes[2] = static_cast<char>(0x80 | (code_point & 0x3F));
+    n = 3;
+  } else {
+    bytes[0] = static_cast<char>(0xF0 | (code_point >> 18));
+    bytes[1] = static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
+    bytes[2] = static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+    bytes[3] = static_cast<char>(0x80 | (code_point & 0x3F));
+    n = 4;
+  }
+  out.append(bytes, n);
+}
+
+inline int hex_digit_value(int c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Skips bytes of the kPlainStringByte class from p, eight at a time while they last, up to the
+// sentinel at end.
+inline const char* skip_plain_string_bytes(const char* p, const char* end) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101;
+  constexpr std::uint64_t kHighs = 0x8080808080808080;
+  while (end - p >= 8) {
+    std::uint64_t x;
+    std::memcpy(&x, p, 8);
+    // Nonzero when some byte is below 0x20, a '"', a '\\' or 0x80 and above (the classic
+    // "has less than" and "has zero byte" tests, exact as a whole though not per lane).
+    std::uint64_t quote = x ^ (kOnes * '"');
+    std::uint64_t backslash = x ^ (kOnes * '\\');
+    std::uint64_t marked = (((x - kOnes * 0x20) & ~x) | ((quote - kOnes) & ~quote) |
+                            ((backslash - kOnes) & ~backslash) | x) &
+                           kHighs;
+    if (marked != 0) break;
+    p += 8;
+  }
+  while (has_class(*p, kPlainStringByte)) ++p;
+  return p;
+}
+
+// What the grammar pass learns about a number token.
+struct NumberToken {
+  bool ok = false;  // the bytes scanned form a complete number
+  bool negative = false;
+  bool has_fraction = false;
+  bool has_exponent = false;
+  bool exponent_negative = false;
+  bool exponent_overflow = false;  // the exponent digits passed 2147483647
+  bool integer_overflow = false;   // the integer digits passed 18446744073709551615
+  bool nonzero = false;            // some digit is not 0
+  bool leading_zero = false;       // the integer part is the single digit 0
+  std::uint64_t integer = 0;       // the integer digits, valid unless integer_overflow
+  std::int64_t integer_digits = 0;
+  std::int64_t fraction_leading_zeros = 0;
+  std::int32_t exponent = 0;  // magnitude, valid unless exponent_overflow
+};
+
+// Scans the number grammar -?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)? from p, which must be
+// followed somewhere by a byte that is not part of a number (a NUL terminator serves). Returns
+// the first byte not consumed; token.ok tells whether the consumed bytes form a number.
+const char* scan_number(const char* p, NumberToken& token) {
+  if (*p == '-') {
+    token.negative = true;
+    ++p;
+  }
+  if (*p == '0') {
+    token.leading_zero = true;
+    token.integer_digits = 1;
+    ++p;
+  } else if (*p >= '1' && *p <= '9') {
+    // Up to 19 digits cannot overflow 64 bits; only later digits need the check.
+    const char* digits = p;
+    std::uint64_t u = 0;
+    while (has_class(*p, kDigit) && p - digits < 19) u = u * 10 + static_cast<unsigned>(*p++ - '0');
+    while (has_class(*p, kDigit)) {
+      unsigned d = static_cast<unsigned>(*p - '0');
+      if (!token.integer_overflow &&
+          u <= (std::numeric_limits<std::uint64_t>::max() - d) / 10) {
+        u = u * 10 + d;
+      } else {
+        token.integer_overflow = true;
+      }
+      ++p;
+    }
+    token.integer = u;
+    token.integer_digits = p - digits;
+    token.nonzero = true;
+  } else {
+    return p;
+  }
+  if (*p == '.') {
+    token.has_fraction = true;
+    ++p;
+    const char* digits = p;
+    while (*p == '0') ++p;
+    token.fraction_leading_zeros = p - digits;
+    if (has_class(*p, kDigit)) {
+      token.nonzero = true;
+      while (has_class(*p, kDigit)) ++p;
+    }
+    if (p == digits) return p;
+  }
+  if (*p == 'e' || *p == 'E') {
+    token.has_exponent = true;
+    ++p;
+    if (*p == '+' || *p == '-') token.exponent_negative = *p++ == '-';
+    const char* digits = p;
+    std::int32_t e = 0;
+    while (has_class(*p, kDigit)) {
+      int d = *p - '0';
+      if (e > (std::numeric_limits<std::int32_t>::max() - d) / 10) token.exponent_overflow = true;
+      if (!token.exponent_overflow) e = e * 10 + d;
+      ++p;
+    }
+    if (p == digits) return p;
+    token.exponent = e;
+  }
+  token.ok = true;
+  return p;
+}
+
+// Turns a scanned token into its number; false when it is out of range. `text` is the whole token.
+bool convert_number(const NumberToken& token, std::string_view text, Value& out) {
+  if (!token.has_fraction && !token.has_exponent && !token.integer_overflow) {
+    constexpr std::uint64_t kNegativeLimit = std::uint64_t{1} << 63;
+    std::uint64_t s = token.integer;
+    if (!token.negative) {
+      out = Value(Number::from_unsigned(s));
+    } else if (s == 0) {
+      out = Value(Number::from_float(-0.0));
+    } else if (s <= kNegativeLimit) {
+      out = Value(Number::from_negative(static_cast<std::int64_t>(0 - s)));
+    } else {
+      out = Value(Number::from_float(-static_cast<double>(s)));
+    }
+    return true;
+  }
+  double zero = token.negative ? -0.0 : 0.0;
+  if (token.exponent_overflow) {
+    // Decided without looking at the digits: too large unless the number is zero or the
+    // exponent drives it towards zero.
+    if (token.nonzero && !token.exponent_negative) return false;
+    out = Value(Number::from_float(zero));
+    return true;
+  }
+  double d = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), d);
+  if (ec == std::errc::result_out_of_range) {
+    // Out of range either way: the decimal position of the leading digit tells which.
+    std::int64_t magnitude =
+        token.leading_zero ? -token.fraction_leading_zeros : token.integer_digits;
+    magnitude += token.exponent_negative ? -std::int64_t{token.exponent} : token.exponent;
+    if (magnitude > 0) return false;
+    d = zero;
+  } else if (ec != std::errc() || end != text.data() + text.size()) {
+    return false;
+  }
+  out = Value(Number::from_float(d));
+  return true;
+}
+
+class Reader {
+ public:
+  explicit Reader(ByteSource& source) : source_(source) {
+    buffer_[0] = '\0';
+    pos_ = end_ = buffer_;
+  }
+  Reader(const Reader&) = delete;
+  Reader& operator=(const Reader&) = delete;
+
+  bool read_document(Value& out) {
+    if (!skip_whitespace()) return false;
+    if (!parse_value(out)) return false;
+    if (skip_whitespace()) return false;  // trailing bytes
+    return !read_error_;
+  }
+
+ private:
+  // Reads the next block. The buffer always ends with a NUL sentinel at end_, so scanning loops
+  // stop there without a bounds check and then ask whether they hit the real end of the block.
+  bool refill() {
+    pos_ = end_ = buffer_;
+    buffer_[0] = '\0';
+    if (at_end_) return false;
+    std::ptrdiff_t n = source_.read(buffer_, kReadBufferSize);
+    if (n <= 0 || static_cast<std::size_t>(n) > kReadBufferSize) {
+      at_end_ = true;
+      read_error_ = n != 0;
+      return false;
+    }
+    buffer_[n] = '\0';
+    end_ = buffer_ + n;
+    return true;
+  }
+
+  // Makes a byte available at pos_; false at the end of input.
+  bool available() { return pos_ < end_ || refill(); }
+
+  // The next byte, or -1 at the end of input.
+  int next_byte() {
+    if (!available()) return -1;
+    return static_cast<unsigned char>(*pos_++);
+  }
+
+  // Skips whitespace; true when a byte that is not whitespace is then at pos_.
+  bool skip_whitespace() {
+    for (;;) {
+      const char* p = pos_;
+      while (has_class(*p, kWhitespace)) ++p;
+      pos_ = p;
+      if (p < end_) return true;
+      if (!refill()) return false;
+    }
+  }
+
+  // Requires a byte at pos_.
+  bool parse_value(Value& out) {
+    switch (*pos_) {
+      case '{':
+        return parse_object(out);
+      case '[':
+        return parse_array(out);
+      case '"': {
+        std::string_view s;
+        if (!parse_string(s)) return false;
+        out = Value(s);
+        return true;
+      }
+      case 't':
+        if (!match_literal("true")) return false;
+        out = Value(true);
+        return true;
+      case 'f':
+        if (!match_literal("false")) return false;
+        out = Value(false);
+        return true;
+      case 'n':
+        if (!match_literal("null")) return false;
+        out = Value();
+        return true;
+      case '-':
+      case '0':
+      case '1':
+      case '2':
+      case '3':
+      case '4':
+      case '5':
+      case '6':
+      case '7':
+      case '8':
+      case '9':
+        return parse_number(out);
+      default:
+        return false;
+    }
+  }
+
+  bool match_literal(std::string_view word) {
+    if (static_cast<std::size_t>(end_ - pos_) >= word.size()) {
+      if (std::memcmp(pos_, word.data(), word.size()) != 0) return false;
+      pos_ += word.size();
+      return true;
+    }
+    for (char c : word) {
+      if (next_byte() != static_cast<unsigned char>(c)) return false;
+    }
+    return true;
+  }
+
+  // Elements and members are gathered on stacks shared by all levels (a level's items sit above
+  // those of the levels enclosing it) and moved into a container of the exact size when the level
+  // closes, so an array or object costs one allocation for its items whatever its length.
+  bool parse_array(Value& out) {
+    ++pos_;
+    if (--nesting_budget_ == 0) return false;
+    std::size_t base = elements_.size();
+    if (!skip_whitespace()) return false;
+    if (*pos_ == ']') {
+      ++pos_;
+    } else {
+      for (;;) {
+        Value element;  // not built in place: inner levels may grow the stack and move it
+        if (!parse_value(element)) return false;
+        elements_.push_back(std::move(element));
+        if (!skip_whitespace()) return false;
+        char c = *pos_++;
+        if (c == ']') break;
+        if (c != ',' || !skip_whitespace()) return false;
+      }
+    }
+    ++nesting_budget_;
+    auto first = elements_.begin() + static_cast<std::ptrdiff_t>(base);
+    out = Value(Array(std::make_move_iterator(first), std::make_move_iterator(elements_.end())));
+    elements_.erase(first, elements_.end());
+    return true;
+  }
+
+  bool parse_object(Value& out) {
+    ++pos_;
+    if (--nesting_budget_ == 0) return false;
+    std::size_t base = members_.size();
+    if (!skip_whitespace()) return false;
+    if (*pos_ == '}') {
+      ++pos_;
+    } else {
+      for (;;) {
+        if (*pos_ != '"') return false;
+        std::string_view key_text;
+        if (!parse_string(key_text)) return false;
+        std::string key(key_text);
+        if (!skip_whitespace() || *pos_ != ':') return false;
+        ++pos_;
+        if (!skip_whitespace()) return false;
+        Value value;
+        if (!parse_value(value)) return false;
+        members_.push_back(Object::Member{std::move(key), std::move(value)});
+        if (!skip_whitespace()) return false;
+        char c = *pos_++;
+        if (c == '}') break;
+        if (c != ',' || !skip_whitespace()) return false;
+      }
+    }
+    ++nesting_budget_;
+    out = Value(Object::from_members(take_members(base)));
+    return true;
+  }
+
+  // Moves the members above `base` off the stack into a vector in ascending key order, keeping
+  // only the last of equal keys. Ordering here, through a reusable index permutation, spares
+  // Object::from_members a stable sort with its temporary buffer on every unsorted object.
+  std::vector<Object::Member> take_members(std::size_t base) {
+    auto first = members_.begin() + static_cast<std::ptrdiff_t>(base);
+    std::size_t n = members_.size() - base;
+    bool sorted = true;
+    for (std::size_t i = 1; i < n && sorted; ++i) sorted = first[i - 1].key < first[i].key;
+    std::vector<Object::Member> members;
+    if (sorted) {
+      members.assign(std::make_move_iterator(first), std::make_move_iterator(members_.end()));
+    } else {
+      order_.resize(n);
+      for (std::size_t i = 0; i < n; ++i) order_[i] = static_cast<std::uint32_t>(i);
+      // Equal keys stay in reading order, so the last of a run is the one read last.
+      std::sort(order_.begin(), order_.end(), [first](std::uint32_t a, std::uint32_t b) {
+        int c = first[a].key.compare(first[b].key);
+        return c < 0 || (c == 0 && a < b);
+      });
+      std::size_t kept = 0;
+      for (std::size_t i = 0; i < n; ++i) {
+        kept += i + 1 == n || first[order_[i]].key != first[order_[i + 1]].key;
+      }
+      members.reserve(kept);
+      for (std::size_t i = 0; i < n; ++i) {
+        if (i + 1 < n && first[order_[i]].key == first[order_[i + 1]].key) continue;
+        members.push_back(std::move(first[order_[i]]));
+      }
+    }
+    members_.erase(first, members_.end());
+    return members;
+  }
+
+  // Reads the string whose opening quote is at pos_. The contents stay in the read buffer when
+  // they need no unescaping and lie within one block; otherwise they are gathered in scratch_.
+  // The view lives until the next read from this reader.
+  bool parse_string(std::string_view& out) {
+    ++pos_;
+    const char* run = pos_;  // start of the pending run of bytes copied unchanged
+    bool gathered = false;   // earlier parts of the contents are in scratch_
+    auto spill = [&](const char* run_end) {
+      if (!gathered) {
+        scratch_.clear();
+        gathered = true;
+      }
+      scratch_.append(run, run_end);
+    };
+    for (;;) {
+      const char* p = skip_plain_string_bytes(pos_, end_);
+      auto c = static_cast<unsigned char>(*p);
+      if (c == '"') {
+        if (gathered) {
+          scratch_.append(run, p);
+          out = scratch_;
+        } else {
+          out = std::string_view(run, static_cast<std::size_t>(p - run));
+        }
+        pos_ = p + 1;
+        return true;
+      }
+      if (c >= 0x80) {
+        int length = utf8_sequence_length(c);
+        if (length == 0) return false;
+        if (end_ - p >= length) {
+          if (!is_valid_utf8_sequence(reinterpret_cast<const unsigned char*>(p), length)) {
+            return false;
+          }
+          pos_ = p + length;
+          continue;
+        }
+        // The sequence straddles two blocks.
+        spill(p);
+        pos_ = p;
+        unsigned char sequence[4];
+        for (int i = 0; i < length; ++i) {
+          int b = next_byte();
+          if (b < 0) return false;
+          sequence[i] = static_cast<unsigned char>(b);
+        }
+        if (!is_valid_utf8_sequence(sequence, length)) return false;
+        scratch_.append(reinterpret_cast<const char*>(sequence), static_cast<std::size_t>(length));
+        run = pos_;
+        continue;
+      }
+      if (c == '\\') {
+        spill(p);
+        pos_ = p + 1;
+        if (!parse_escape()) return false;
+        run = pos_;
+        continue;
+      }
+      if (p == end_) {
+        spill(p);
+        pos_ = p;
+        if (!refill()) return false;
+        run = pos_;
+        continue;
+      }
+      return false;  // a raw control byte
+    }
+  }
+
+  // Reads four hexadecimal digits; -1 when they are not.
+  std::int32_t read_hex4() {
+    std::int32_t v = 0;
+    for (int i = 0; i < 4; ++i) {
+      int d = hex_digit_value(next_byte());
+      if (d < 0) return -1;
+      v = v * 16 + d;
+    }
+    return v;
+  }
+
+  // Reads an escape whose backslash has been consumed and appends what it stands for to scratch_.
+  bool parse_escape() {
+    int c = next_byte();
+    char replacement;
+    switch (c) {
+      case '"':
+      case '\\':
+      case '/':
+        replacement = static_cast<char>(c);
+        break;
+      case 'b':
+        replacement = '\b';
+        break;
+      case 'f':
+        replacement = '\f';
+        break;
+      case 'n':
+        replacement = '\n';
+        break;
+      case 'r':
+        replacement = '\r';
+        break;
+      case 't':
+        replacement = '\t';
+        break;
+      case 'u': {
+        std::int32_t unit = read_hex4();
+        if (unit < 0) return false;
+        if (unit >= 0xDC00 && unit <= 0xDFFF) return false;
+        if (unit >= 0xD800 && unit <= 0xDBFF) {
+          if (next_byte() != '\\' || next_byte() != 'u') return false;
+          std::int32_t low = read_hex4();
+          if (low < 0xDC00 || low > 0xDFFF) return false;
+          unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+        }
+        append_utf8(scratch_, static_cast<std::uint32_t>(unit));
+        return true;
+      }
+      default:
+        return false;
+    }
+    scratch_.push_back(replacement);
+    return true;
+  }
+
+  // Requires '-' or a digit at pos_.
+  bool parse_number(Value& out) {
+    const char* start = pos_;
+    NumberToken token;
+    const char* stop = scan_number(start, token);
+    if (stop < end_) {
+      // The token ended inside the block; a bad byte after it is the caller's to reject.
+      if (!token.ok) return false;
+      pos_ = stop;
+      return convert_number(token, std::string_view(start, static_cast<std::size_t>(stop - start)),
+                            out);
+    }
+    // The token may go on in the next block: gather every number byte that follows, then scan
+    // the gathered text, which must be one number as a whole (no number is ever followed by a
+    // number byte in valid text).
+    number_text_.assign(start, end_);
+    pos_ = end_;
+    while (refill()) {
+      const char* p = pos_;
+      while (has_class(*p, kNumberByte)) ++p;
+      number_text_.append(pos_, p);
+      pos_ = p;
+      if (p < end_) break;
+    }
+    token = NumberToken();
+    stop = scan_number(number_text_.c_str(), token);
+    if (!token.ok || stop != number_text_.data() + number_text_.size()) return false;
+    return convert_number(token, number_text_, out);
+  }
+
+  ByteSource& source_;
+  const char* pos_;
+  const char* end_;
+  bool at_end_ = false;
+  bool read_error_ = false;
+  int nesting_budget_ = kNestingBudget;
+  std::string scratch_;
+  std::string number_text_;
+  std::vector<Value> elements_;
+  std::vector<Object::Member> members_;
+  std::vector<std::uint32_t> order_;
+  char buffer_[kReadBufferSize + 1];
+};
+
+}  // namespace
+
+std::optional<Value> parse_json(ByteSource& source) {
+  Reader reader(source);
+  Value value;
+  if (!reader.read_document(value)) return std::nullopt;
+  return value;
+}
+
+std::optional<Value> parse_json(std::string_view text) {
+  StringSource source(text);
+  return parse_json(source);
+}
+
+}  // namespace zarvel

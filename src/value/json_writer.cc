@@ -1,0 +1,162 @@
+#include "value/json_writer.h"
+
+#include <array>
+#include <charconv>
+#include <cstdint>
+
+#include "value/float_format.h"
+
+namespace zarvel {
+
+bool BufferedWriter::drain() {
+  if (failed_) return false;
+  if (used_ > 0 && !sink_.write(buffer_, used_)) failed_ = true;
+  used_ = 0;
+  return !failed_;
+}
+
+bool BufferedWriter::put_slow(std::string_view bytes) {
+  if (!drain()) return false;
+  if (bytes.size() >= kWriteBufferSize) {
+    if (!sink_.write(bytes.data(), bytes.size())) failed_ = true;
+    return !failed_;
+  }
+  bytes.copy(buffer_, bytes.size());
+  used_ = bytes.size();
+  return true;
+}
+
+namespace {
+
+// For each byte, the letter of its two-character escape, 'u' for the \u00xx form, 0 when the
+// byte is copied unchanged.
+constexpr std::array<char, 256> make_escapes() {
+  std::array<char, 256> escapes{};
+  for (int c = 0; c < 0x20; ++c) escapes[c] = 'u';
+  escapes['"'] = '"';
+  escapes['\\'] = '\\';
+  escapes['\b'] = 'b';
+  escapes['\t'] = 't';
+  escapes['\n'] = 'n';
+  escapes['\f'] = 'f';
+  escapes['\r'] = 'r';
+  return escapes;
+}
+
+constexpr std::array<char, 256> kEscapes = make_escapes();
+
+// The escape of byte c into out (room for 6 bytes); returns its length.
+std::size_t escape_byte(unsigned char c, char* out) {
+  out[0] = '\\';
+  char letter = kEscapes[c];
+  if (letter != 'u') {
+    out[1] = letter;
+    return 2;
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  out[1] = 'u';
+  out[2] = '0';
+  out[3] = '0';
+  out[4] = kHex[c >> 4];
+  out[5] = kHex[c & 0xF];
+  return 6;
+}
+
+// Calls emit(piece) for the pieces of the string literal of s: the quotes, each run of bytes
+// copied unchanged, each escape. Stops at the first emit that returns false.
+template <typename Emit>
+bool emit_string(std::string_view s, Emit&& emit) {
+  if (!emit(std::string_view("\"", 1))) return false;
+  const char* p = s.data();
+  const char* end = p + s.size();
+  const char* run = p;
+  for (; p < end; ++p) {
+    if (kEscapes[static_cast<unsigned char>(*p)] == 0) continue;
+    if (p > run && !emit(std::string_view(run, static_cast<std::size_t>(p - run)))) return false;
+    char escape[6];
+    if (!emit(std::string_view(escape, escape_byte(static_cast<unsigned char>(*p), escape)))) {
+      return false;
+    }
+    run = p + 1;
+  }
+  if (p > run && !emit(std::string_view(run, static_cast<std::size_t>(p - run)))) return false;
+  return emit(std::string_view("\"", 1));
+}
+
+bool write_string(std::string_view s, BufferedWriter& out) {
+  return emit_string(s, [&out](std::string_view piece) { return out.put(piece); });
+}
+
+bool write_number(Number n, BufferedWriter& out) {
+  char text[kMaxFloatText];
+  std::size_t length;
+  switch (n.form()) {
+    case Number::Form::kUnsigned:
+      length = static_cast<std::size_t>(std::to_chars(text, text + sizeof text, n.as_unsigned()).ptr - text);
+      break;
+    case Number::Form::kNegative:
+      length = static_cast<std::size_t>(std::to_chars(text, text + sizeof text, n.as_negative()).ptr - text);
+      break;
+    default:
+      length = format_float(n.as_float(), text);
+      break;
+  }
+  return out.put(std::string_view(text, length));
+}
+
+}  // namespace
+
+bool write_json(const Value& value, BufferedWriter& out) {
+  switch (value.kind()) {
+    case Kind::kNull:
+      return out.put(std::string_view("null"));
+    case Kind::kBool:
+      return out.put(value.as_bool() ? std::string_view("true") : std::string_view("false"));
+    case Kind::kNumber:
+      return write_number(value.as_number(), out);
+    case Kind::kString:
+      return write_string(value.as_string(), out);
+    case Kind::kArray: {
+      if (!out.put('[')) return false;
+      bool first = true;
+      for (const Value& element : value.as_array()) {
+        if (!first && !out.put(',')) return false;
+        first = false;
+        if (!write_json(element, out)) return false;
+      }
+      return out.put(']');
+    }
+    case Kind::kObject: {
+      if (!out.put('{')) return false;
+      bool first = true;
+      for (const Object::Member& member : value.as_object()) {
+        if (!first && !out.put(',')) return false;
+        first = false;
+        if (!write_string(member.key, out) || !out.put(':') || !write_json(member.value, out)) {
+          return false;
+        }
+      }
+      return out.put('}');
+    }
+  }
+  return false;
+}
+
+std::string to_json(const Value& value) {
+  std::string text;
+  StringSink sink(text);
+  BufferedWriter out(sink);
+  // A string sink cannot fail.
+  (void)write_json(value, out);
+  (void)out.flush();
+  return text;
+}
+
+void append_json_string(std::string& out, std::string_view s) {
+  emit_string(s, [&out](std::string_view piece) {
+    out.append(piece);
+    return true;
+  });
+}
+
+}  // namespace zarvel

@@ -1,0 +1,82 @@
+// The JSON writer: the compact text of a document value (no whitespace, keys in ascending byte
+// order, floats in their shortest round-trip form), gathered in a fixed buffer in front of a sink.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "value/value.h"
+
+namespace zarvel {
+
+class ByteSink {
+ public:
+  virtual ~ByteSink() = default;
+  // Writes all n bytes or fails (returns false; the sink keeps the errno of the failure if any).
+  virtual bool write(const char* data, std::size_t n) = 0;
+};
+
+// Appends to a string, which must outlive the sink. Never fails.
+class StringSink final : public ByteSink {
+ public:
+  explicit StringSink(std::string& out) noexcept : out_(out) {}
+  bool write(const char* data, std::size_t n) override {
+    out_.append(data, n);
+    return true;
+  }
+
+ private:
+  std::string& out_;
+};
+
+inline constexpr std::size_t kWriteBufferSize = 8192;
+
+// Gathers small writes into a kWriteBufferSize buffer in front of a sink. A piece handed to put
+// reaches the sink whole: it is never split between two sink writes. The sink must outlive the
+// writer. Once the sink has failed, every later call fails without writing. Destruction does not
+// flush: bytes not yet flushed are dropped.
+class BufferedWriter {
+ public:
+  explicit BufferedWriter(ByteSink& sink) noexcept : sink_(sink) {}
+  BufferedWriter(const BufferedWriter&) = delete;
+  BufferedWriter& operator=(const BufferedWriter&) = delete;
+
+  // Each returns false when the sink failed, now or earlier.
+  bool put(std::string_view bytes) {
+    if (bytes.size() <= kWriteBufferSize - used_) {
+      bytes.copy(buffer_ + used_, bytes.size());
+      used_ += bytes.size();
+      return !failed_;
+    }
+    return put_slow(bytes);
+  }
+  bool put(char c) {
+    if (used_ == kWriteBufferSize && !drain()) return false;
+    buffer_[used_++] = c;
+    return !failed_;
+  }
+  // Hands every buffered byte to the sink.
+  bool flush() { return drain(); }
+
+ private:
+  bool put_slow(std::string_view bytes);
+  bool drain();
+
+  ByteSink& sink_;
+  std::size_t used_ = 0;
+  bool failed_ = false;
+  char buffer_[kWriteBufferSize];
+};
+
+// Writes the compact JSON text of `value`; false as soon as the sink fails. The text may still be
+// partly buffered: the caller flushes.
+bool write_json(const Value& value, BufferedWriter& out);
+
+// The same text as a string (tests, small texts).
+std::string to_json(const Value& value);
+
+// Appends `s` as a JSON string literal (quotes and escapes by the writer's rules).
+void append_json_string(std::string& out, std::string_view s);
+
+}  // namespace zarvel

@@ -1,0 +1,141 @@
+#include "lib/result_cache.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "../query/json_literal.h"
+
+namespace zarvel {
+namespace {
+
+using testing::json;
+using testing::json_object;
+
+SharedResult list_of(const char* documents) {
+  Value v = json(documents);
+  return std::make_shared<const ResultList>(std::move(v.as_array()));
+}
+
+Object numbered(int i) {
+  Object o;
+  o.insert_or_assign("i", Value(Number::from_int64(i)));
+  return o;
+}
+
+TEST(ResultCacheTest, HitsOnlyTheSameCollectionAndQuery) {
+  ResultCache cache;
+  EXPECT_EQ(cache.capacity(), kCacheCapacity);
+  SharedResult answer = list_of(R"([{"a": 1}])");
+  cache.put("c", json_object(R"({"a": 1, "b": 2})"), answer);
+
+  EXPECT_EQ(cache.get("c", json_object(R"({"b": 2, "a": 1})")), answer);
+  EXPECT_EQ(cache.get("d", json_object(R"({"a": 1, "b": 2})")), nullptr);
+  EXPECT_EQ(cache.get("c", json_object(R"({"a": 1.0, "b": 2})")), nullptr);
+  EXPECT_EQ(cache.get("c", json_object(R"({"a": 1})")), nullptr);
+  EXPECT_EQ(cache.size(), 1u);
+}
+
+TEST(ResultCacheTest, CollidingKeysNeverShareAnAnswer) {
+  // {"a": 0} and {"a": 0.0} hash alike but are different queries.
+  ResultCache cache;
+  SharedResult integer = list_of(R"([{"a": 0}])");
+  SharedResult floating = list_of(R"([{"a": 0.0}])");
+  cache.put("c", json_object(R"({"a": 0})"), integer);
+  EXPECT_EQ(cache.get("c", json_object(R"({"a": 0.0})")), nullptr);
+
+  cache.put("c", json_object(R"({"a": 0.0})"), floating);
+  EXPECT_EQ(cache.size(), 1u);
+  EXPECT_EQ(cache.get("c", json_object(R"({"a": 0})")), nullptr);
+  EXPECT_EQ(cache.get("c", json_object(R"({"a": 0.0})")), floating);
+  // -0.0 equals 0.0, so it is the same query.
+  EXPECT_EQ(cache.get("c", json_object(R"({"a": -0.0})")), floating);
+}
+
+TEST(ResultCacheTest, EvictsTheLeastRecentlyUsed) {
+  struct Case {
+    const char* name;
+    std::vector<int> touched;  // queries hit after the first 100 puts, in order
+    int put_again;             // a query put again instead, or -1
+    int evicted;               // the query gone after the 101st put
+  };
+  const std::vector<Case> cases = {
+      {"no hits", {}, -1, 0},
+      {"a hit promotes the oldest", {0}, -1, 1},
+      {"hits promote in order", {0, 1, 2}, -1, 3},
+      {"a put of a present key promotes", {}, 0, 1},
+      {"a miss promotes nothing", {1000}, -1, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResultCache cache;
+    for (int i = 0; i < 100; ++i) cache.put("c", numbered(i), list_of("[]"));
+    for (int i : c.touched) (void)cache.get("c", numbered(i));
+    if (c.put_again >= 0) cache.put("c", numbered(c.put_again), list_of("[1]"));
+    EXPECT_EQ(cache.size(), 100u);
+
+    cache.put("c", numbered(100), list_of("[]"));
+    EXPECT_EQ(cache.size(), 100u);
+    for (int i = 0; i <= 100; ++i) {
+      EXPECT_EQ(cache.get("c", numbered(i)) == nullptr, i == c.evicted) << "query " << i;
+    }
+  }
+}
+
+TEST(ResultCacheTest, PutOfAPresentQueryReplacesItsAnswer) {
+  ResultCache cache(2);
+  SharedResult first = list_of("[1]");
+  SharedResult second = list_of("[2]");
+  cache.put("c", numbered(1), first);
+  cache.put("c", numbered(2), first);
+  cache.put("c", numbered(1), second);
+  EXPECT_EQ(cache.size(), 2u);
+  EXPECT_EQ(cache.get("c", numbered(1)), second);
+  cache.put("c", numbered(3), first);  // 2 is now the least recently used
+  EXPECT_EQ(cache.get("c", numbered(2)), nullptr);
+  EXPECT_EQ(cache.get("c", numbered(1)), second);
+}
+
+TEST(ResultCacheTest, InvalidateDropsOnlyThatCollection) {
+  ResultCache cache(4);
+  for (int i = 0; i < 2; ++i) {
+    cache.put("a", numbered(i), list_of("[]"));
+    cache.put("b", numbered(i), list_of("[]"));
+  }
+  cache.invalidate("a");
+  cache.invalidate("missing");
+  EXPECT_EQ(cache.size(), 2u);
+  EXPECT_EQ(cache.get("a", numbered(0)), nullptr);
+  EXPECT_EQ(cache.get("a", numbered(1)), nullptr);
+  EXPECT_NE(cache.get("b", numbered(0)), nullptr);
+  EXPECT_NE(cache.get("b", numbered(1)), nullptr);
+
+  // The freed room is used before anything is evicted.
+  cache.put("a", numbered(5), list_of("[]"));
+  cache.put("a", numbered(6), list_of("[]"));
+  EXPECT_EQ(cache.size(), 4u);
+  EXPECT_NE(cache.get("b", numbered(0)), nullptr);
+  cache.put("a", numbered(7), list_of("[]"));
+  EXPECT_EQ(cache.get("b", numbered(1)), nullptr);
+}
+
+TEST(ResultCacheTest, HoldersKeepAnswersTheCacheDrops) {
+  ResultCache cache(1);
+  cache.put("c", numbered(1), list_of(R"([{"x": 1}])"));
+  SharedResult held = cache.get("c", numbered(1));
+  cache.clear();
+  EXPECT_EQ(cache.size(), 0u);
+  EXPECT_EQ(cache.get("c", numbered(1)), nullptr);
+  ASSERT_NE(held, nullptr);
+  ASSERT_EQ(held->size(), 1u);
+  EXPECT_TRUE((*held)[0] == json(R"({"x": 1})"));
+
+  ResultCache none(0);
+  none.put("c", numbered(1), held);
+  EXPECT_EQ(none.size(), 0u);
+  EXPECT_EQ(none.get("c", numbered(1)), nullptr);
+}
+
+}  // namespace
+}  // namespace zarvel

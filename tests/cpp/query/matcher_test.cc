@@ -1,0 +1,121 @@
+#include "query/matcher.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "json_literal.h"
+
+namespace zarvel {
+namespace {
+
+using testing::json_object;
+
+QueryEngine<QueryOperator> engine(const char* query) {
+  Result<QueryEngine<QueryOperator>> built = QueryEngine<QueryOperator>::build(json_object(query), nullptr);
+  EXPECT_TRUE(built.ok()) << query << ": " << built.status().message();
+  return std::move(built).value();
+}
+
+TEST(MatcherTest, MatchesOrNot) {
+  struct Case {
+    const char* query;
+    const char* document;
+    bool match;
+  };
+  const std::vector<Case> cases = {
+      {R"({})", R"({})", true},
+      {R"({})", R"({"a": 1})", true},
+      {R"({"a": 1})", R"({"a": 1})", true},
+      {R"({"a": 1})", R"({"a": 1.0})", false},
+      {R"({"a": 1.0})", R"({"a": 1})", false},
+      {R"({"a": 0.0})", R"({"a": -0.0})", true},
+      {R"({"a": -3})", R"({"a": -3})", true},
+      {R"({"a": {"$ne": 1}})", R"({"a": 1.0})", true},
+      {R"({"a": {"$ne": 5}})", R"({"a": 5})", false},
+      {R"({"a": {"$ne": 5}})", R"({})", false},
+      {R"({"a": {"$ne": 5}})", R"({"b": 5})", false},
+      {R"({"a": {"$eq": null}})", R"({"a": null})", true},
+      {R"({"a": {"$eq": null}})", R"({})", false},
+      {R"({"a": {"$ne": null}})", R"({"a": false})", true},
+      {R"({"a": "x"})", R"({"a": "x"})", true},
+      {R"({"a": "x"})", R"({"a": "xy"})", false},
+      {R"({"a": true})", R"({"a": 1})", false},
+      {R"({"tags": {"$eq": ["x", "y"]}})", R"({"tags": ["x", "y"]})", true},
+      {R"({"tags": {"$eq": ["x", "y"]}})", R"({"tags": ["y", "x"]})", false},
+      {R"({"tags": {"$eq": ["x", "y"]}})", R"({"tags": ["x", "y", "z"]})", false},
+      {R"({"tags": "x"})", R"({"tags": ["x"]})", false},
+      {R"({"o": {"$eq": {"b": 1, "a": [2]}}})", R"({"o": {"a": [2], "b": 1}})", true},
+      {R"({"o": {"$eq": {}}})", R"({"o": {"a": 1}})", false},
+      {R"({"a.b": 1})", R"({"a": {"b": 1}})", true},
+      {R"({"a": {"b": 1}})", R"({"a": {"b": 1, "c": 2}})", true},
+      {R"({"a.b": 1})", R"({"a": [{"b": 1}]})", false},
+      {R"({"a.0": 1})", R"({"a": [1]})", false},
+      {R"({"a.b": 1})", R"({"a": 3})", false},
+      {R"({"a.b": 1})", R"({"a": "b"})", false},
+      {R"({"a.b.c": {"$gt": 0}})", R"({"a": {"b": {"c": 1}}})", true},
+      {R"({"a.b.c": {"$gt": 0}})", R"({"a": {"x": {"c": 1}}})", false},
+      {R"({"": 1})", R"({"": 1})", true},
+      {R"({".": 1})", R"({"": {"": 1}})", true},
+      {R"({"a.b": 1})", R"({"a.b": 1})", false},
+      {R"({"$meta.a": 1})", R"({"$meta": {"a": 1}})", true},
+      {R"({"a": {"$gt": 1}})", R"({"a": 2})", true},
+      {R"({"a": {"$gt": 1}})", R"({"a": 1})", false},
+      {R"({"a": {"$gte": 1}})", R"({"a": 1})", true},
+      {R"({"a": {"$gte": 1}})", R"({"a": 1.0})", true},
+      {R"({"a": {"$gte": 1}})", R"({"a": 0.999})", false},
+      {R"({"a": {"$lt": 0}})", R"({"a": -1})", true},
+      {R"({"a": {"$lt": -1}})", R"({"a": -1})", false},
+      {R"({"a": {"$lte": -1}})", R"({"a": -1.0})", true},
+      {R"({"a": {"$lte": 2.5}})", R"({"a": 3})", false},
+      {R"({"a": {"$gt": -9223372036854775808}})", R"({"a": 18446744073709551615})", true},
+      {R"({"a": {"$gt": 9007199254740992}})", R"({"a": 9007199254740993})", false},
+      {R"({"a": {"$gte": 9007199254740993}})", R"({"a": 9007199254740992})", true},
+      {R"({"a": {"$gt": "x"}})", R"({"b": "y"})", false},
+      {R"({"a": 1, "b": {"$gt": 2}})", R"({"a": 1, "b": 3})", true},
+      {R"({"a": 1, "b": {"$gt": 2}})", R"({"a": 1, "b": 2})", false},
+      {R"({"a": 1, "b": {"$gt": 2}})", R"({"a": 2, "b": 3})", false},
+      // "a" sorts first and fails, so the non-numeric "b" is never compared.
+      {R"({"a": 1, "b": {"$gt": 2}})", R"({"a": 2, "b": "x"})", false},
+      {R"({"a.b": 1, "a": {"b": 2}})", R"({"a": {"b": 1}})", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.query) + " on " + c.document);
+    Result<bool> result = matches(engine(c.query), json_object(c.document));
+    ASSERT_TRUE(result.ok()) << result.status().message();
+    EXPECT_EQ(result.value(), c.match);
+  }
+}
+
+TEST(MatcherTest, OrderingWithANonNumberIsAValueError) {
+  struct Case {
+    const char* query;
+    const char* document;
+    const char* name;
+  };
+  const std::vector<Case> cases = {
+      {R"({"a": {"$gt": 1}})", R"({"a": null})", "GreaterThan"},
+      {R"({"a": {"$gt": 1}})", R"({"a": "2"})", "GreaterThan"},
+      {R"({"a": {"$gte": 1}})", R"({"a": true})", "GreaterThanEqual"},
+      {R"({"a": {"$lt": 1}})", R"({"a": [1]})", "LessThan"},
+      {R"({"a": {"$lte": 1}})", R"({"a": {"b": 1}})", "LessThanEqual"},
+      {R"({"a": {"$gt": "x"}})", R"({"a": 1})", "GreaterThan"},
+      {R"({"a": {"$lt": null}})", R"({"a": 1})", "LessThan"},
+      {R"({"a": {"$lte": [1]}})", R"({"a": [1]})", "LessThanEqual"},
+      {R"({"a": 1, "b": {"$gt": 2}})", R"({"a": 1, "b": "x"})", "GreaterThan"},
+      // The error stops the scan of conditions: "c" would fail but is never reached.
+      {R"({"b": {"$gte": 0}, "c": 9})", R"({"b": "x", "c": 1})", "GreaterThanEqual"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.query) + " on " + c.document);
+    Result<bool> result = matches(engine(c.query), json_object(c.document));
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.status().kind(), ErrorKind::kValueError);
+    EXPECT_EQ(result.status().message(),
+              std::string("Malformed query, non-numeric value found for operator ") + c.name);
+  }
+}
+
+}  // namespace
+}  // namespace zarvel

@@ -1,0 +1,197 @@
+#include "query/query_engine.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "json_literal.h"
+
+namespace zarvel {
+namespace {
+
+using testing::json;
+using testing::json_object;
+using testing::show;
+using Path = std::vector<std::string>;
+
+template <class Op>
+struct Expected {
+  Path path;
+  Op op;
+  const char* operand;
+};
+
+template <class Op>
+void expect_conditions(const char* document, const std::vector<Expected<Op>>& expected) {
+  SCOPED_TRACE(document);
+  std::string trace;
+  Result<QueryEngine<Op>> engine = QueryEngine<Op>::build(json_object(document), &trace);
+  ASSERT_TRUE(engine.ok()) << engine.status().message();
+  const auto& queries = engine.value().queries();
+  ASSERT_EQ(queries.size(), expected.size());
+  for (std::size_t i = 0; i < queries.size(); ++i) {
+    EXPECT_EQ(queries[i].fields, expected[i].path) << "condition " << i;
+    EXPECT_EQ(queries[i].op, expected[i].op) << "condition " << i;
+    Value operand = json(expected[i].operand);
+    EXPECT_TRUE(queries[i].value == operand)
+        << "condition " << i << ": " << show(queries[i].value) << " vs " << show(operand);
+  }
+}
+
+TEST(QueryEngineTest, QueryDocumentsBecomeOrderedConditions) {
+  using Q = QueryOperator;
+  struct Case {
+    const char* document;
+    std::vector<Expected<Q>> conditions;
+  };
+  const std::vector<Case> cases = {
+      {R"({})", {}},
+      {R"({"age": 30})", {{{"age"}, Q::Equal, "30"}}},
+      {R"({"age": {"$gte": 18}})", {{{"age"}, Q::GreaterThanEqual, "18"}}},
+      {R"({"address.city": "Lyon"})", {{{"address", "city"}, Q::Equal, R"("Lyon")"}}},
+      {R"({"address": {"city": "Lyon"}})", {{{"address", "city"}, Q::Equal, R"("Lyon")"}}},
+      {R"({"a.b": {"c": {"$lt": 3}}})", {{{"a", "b", "c"}, Q::LessThan, "3"}}},
+      {R"({"a.$gt": 3})", {{{"a"}, Q::GreaterThan, "3"}}},
+      {R"({"a": {"$gt": 1, "$lt": 5}})", {{{"a"}, Q::GreaterThan, "1"}}},
+      {R"({"a": {"x": 1, "y": 2}})", {{{"a", "x"}, Q::Equal, "1"}}},
+      {R"({"a": {"$eq": {"$gt": 1}}})", {{{"a"}, Q::Equal, R"({"$gt": 1})"}}},
+      {R"({"a": {"$ne": null}})", {{{"a"}, Q::NotEqual, "null"}}},
+      {R"({"a": {"$eq": []}})", {{{"a"}, Q::Equal, "[]"}}},
+      {R"({"a": {"$lte": 2.5}})", {{{"a"}, Q::LessThanEqual, "2.5"}}},
+      {R"({"n": 1, "m": 2})", {{{"m"}, Q::Equal, "2"}, {{"n"}, Q::Equal, "1"}}},
+      {R"({"a": {"#x": 1, "$gt": 0}})", {{{"a", "#x"}, Q::Equal, "1"}}},
+      {R"({"a": {"": 1, "$gt": 0}})", {{{"a", ""}, Q::Equal, "1"}}},
+      {R"({"$meta.a": 1})", {{{"$meta", "a"}, Q::Equal, "1"}}},
+      {R"({"$meta": {"a": 1}})", {{{"$meta", "a"}, Q::Equal, "1"}}},
+      {R"({"": 1})", {{{""}, Q::Equal, "1"}}},
+      {R"({".": 1})", {{{"", ""}, Q::Equal, "1"}}},
+      {R"({"a..b.": true})", {{{"a", "", "b", ""}, Q::Equal, "true"}}},
+      {R"({".$gt": 1})", {{{""}, Q::GreaterThan, "1"}}},
+      {R"({"a": {"b.c": {"$ne": "x"}}})", {{{"a", "b", "c"}, Q::NotEqual, R"("x")"}}},
+      {R"({"$eq": {"$ne": 5}})", {{{"$eq"}, Q::NotEqual, "5"}}},
+      {R"({"a.$gt": {"$lt": 3}})", {{{"a", "$gt"}, Q::LessThan, "3"}}},
+      {R"({"a.b": 1, "a": {"b": 2}})", {{{"a", "b"}, Q::Equal, "2"}, {{"a", "b"}, Q::Equal, "1"}}},
+  };
+  for (const Case& c : cases) expect_conditions(c.document, c.conditions);
+}
+
+TEST(QueryEngineTest, UpdateDocumentsDefaultToSet) {
+  using U = UpdateOperator;
+  struct Case {
+    const char* document;
+    std::vector<Expected<U>> conditions;
+  };
+  const std::vector<Case> cases = {
+      {R"({})", {}},
+      {R"({"count": {"$inc": 1}})", {{{"count"}, U::Increment, "1"}}},
+      {R"({"name": "Ada"})", {{{"name"}, U::Set, R"("Ada")"}}},
+      {R"({"tags": {"$set": ["x"]}})", {{{"tags"}, U::Set, R"(["x"])"}}},
+      {R"({"a.b": {"$delete": true}})", {{{"a", "b"}, U::Delete, "true"}}},
+      {R"({"$set": {"n": 1}})", {{{"$set", "n"}, U::Set, "1"}}},
+      {R"({"a": {"$set": {}}})", {{{"a"}, U::Set, "{}"}}},
+      {R"({"n": {"$add": 2}, "m": {"$substract": 1.5}, "o": {"$dec": "x"}})",
+       {{{"m"}, U::Substract, "1.5"}, {{"n"}, U::Add, "2"}, {{"o"}, U::Decrement, R"("x")"}}},
+  };
+  for (const Case& c : cases) expect_conditions(c.document, c.conditions);
+}
+
+TEST(QueryEngineTest, MalformedDocumentsFailWithExactMessages) {
+  struct Case {
+    const char* document;
+    bool update;
+    const char* message;
+  };
+  const std::vector<Case> cases = {
+      {R"({"a": {}})", false, "Error while parsing query"},
+      {R"({"a": {"b": {}}})", true, "Error while parsing query"},
+      {R"({"a": null})", false, "Not Valid query"},
+      {R"({"a": [1, 2]})", true, "Not Valid query"},
+      {R"({"a": {"b": null}})", false, "Not Valid query"},
+      {R"({"a": {"$EQ": 1}})", false, "Unknown query operator found: $EQ"},
+      {R"({"a": {"$eq ": 1}})", false, "Unknown query operator found: $eq "},
+      {R"({"a": {"$": 1}})", false, "Unknown query operator found: $"},
+      {R"({"a": {"$set": 1}})", false, "Unknown query operator found: $set"},
+      {R"({"a": {"$x": {"b": 1}}})", false, "Unknown query operator found: $x"},
+      {R"({"a.$x.y": {"$x.y": 1}})", false, "Unknown query operator found: $x.y"},
+      {R"({"a": {"$gt": 1}})", true, "Unknown update query operator found: $gt"},
+      {R"({"a": {"$Inc": 1}})", true, "Unknown update query operator found: $Inc"},
+      {R"({"$foo": 5})", false, "Unknown query operator found: $foo"},
+      {R"({"$gt": 5})", false, "Missing field path for operator $gt"},
+      {R"({"$inc": 1})", true, "Missing field path for operator $inc"},
+      // The first failing member, in key order, decides.
+      {R"({"b": null, "a": {}})", false, "Error while parsing query"},
+      {R"({"z": {"$bad": 1}, "$gt": 1})", false, "Missing field path for operator $gt"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.document);
+    Object document = json_object(c.document);
+    std::string trace;
+    Status status = c.update ? QueryEngine<UpdateOperator>::build(document, &trace).status()
+                             : QueryEngine<QueryOperator>::build(document, &trace).status();
+    EXPECT_EQ(status.kind(), ErrorKind::kPanic);
+    EXPECT_EQ(status.message(), c.message);
+  }
+}
+
+TEST(QueryEngineTest, ParseQueryAppendsToTheGivenPath) {
+  std::vector<std::string> fields = {"outer"};
+  Result<Value> operand = parse_query("a.b", json(R"({"c": {"$gt": [1]}})"), fields);
+  ASSERT_TRUE(operand.ok());
+  EXPECT_TRUE(operand.value() == json("[1]"));
+  EXPECT_EQ(fields, (Path{"outer", "a", "b", "c", "$gt"}));
+}
+
+TEST(QueryEngineTest, UpdateBuildTracesEveryCondition) {
+  struct Case {
+    const char* document;
+    const char* trace;
+  };
+  const std::vector<Case> cases = {
+      {R"({})", ""},
+      {R"({"address.city": {"$inc": 1}})",
+       "Update operator found Increment\nFields: [\"address\", \"city\"]\n"},
+      {R"({"n": 1, "a": {"b": {"$delete": 0}}})",
+       "Update operator found Delete\nFields: [\"a\", \"b\"]\n"
+       "Update operator found Set\nFields: [\"n\"]\n"},
+      {R"({"q\"b\\s": {"$substract": 1}})", "Update operator found Substract\nFields: [\"q\\\"b\\\\s\"]\n"},
+      {R"({"t\tr\rn\n": 1})", "Update operator found Set\nFields: [\"t\\tr\\rn\\n\"]\n"},
+      {R"({"\u0000\u0001\u001f\u007f": 1})", "Update operator found Set\nFields: [\"\\0\\u{1}\\u{1f}\\u{7f}\"]\n"},
+      {R"({"it's é\u00a0\u200b\u2028\ue000\ufeff": 1})",
+       "Update operator found Set\nFields: [\"it's é\\u{a0}\\u{200b}\\u{2028}\\u{e000}\\u{feff}\"]\n"},
+      {R"({"": {"$add": 1}, "x..": 2})",
+       "Update operator found Add\nFields: [\"\"]\nUpdate operator found Set\nFields: [\"x\", \"\", \"\"]\n"},
+      // Lines of conditions built before a failure stay; the failing keyword's path is traced.
+      {R"({"a": {"$dec": 1}, "!": {"$dec": 1}, "$inc": 1})",
+       "Update operator found Decrement\nFields: [\"!\"]\nUpdate operator found Increment\nFields: []\n"},
+      {R"({"a": 1, "b": {"$nope": 1}, "c": 1})", "Update operator found Set\nFields: [\"a\"]\n"},
+      {R"({"a": 1, "b": null})", "Update operator found Set\nFields: [\"a\"]\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.document);
+    std::string trace = "kept|";
+    (void)QueryEngine<UpdateOperator>::build(json_object(c.document), &trace);
+    EXPECT_EQ(trace, std::string("kept|") + c.trace);
+  }
+}
+
+TEST(QueryEngineTest, TraceEscapesBeyondTheBasicPlane) {
+  Object document;
+  document.insert_or_assign("\xF0\x9F\x98\x80\xF3\xA0\x80\x81\xF4\x8F\xBF\xBF", Value(true));
+  std::string trace;
+  ASSERT_TRUE(QueryEngine<UpdateOperator>::build(document, &trace).ok());
+  EXPECT_EQ(trace, "Update operator found Set\nFields: [\"\xF0\x9F\x98\x80\\u{e0001}\\u{10ffff}\"]\n");
+}
+
+TEST(QueryEngineTest, QueryAndNullTraceWriteNothing) {
+  std::string trace;
+  ASSERT_TRUE(QueryEngine<QueryOperator>::build(json_object(R"({"a": 1})"), &trace).ok());
+  EXPECT_EQ(trace, "");
+  Result<QueryEngine<UpdateOperator>> update =
+      QueryEngine<UpdateOperator>::build(json_object(R"({"a": 1})"), nullptr);
+  ASSERT_TRUE(update.ok());
+  EXPECT_EQ(update.value().queries().size(), 1u);
+}
+
+}  // namespace
+}  // namespace zarvel

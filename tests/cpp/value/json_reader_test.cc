@@ -1,0 +1,256 @@
+#include "value/json_reader.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <bit>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "value/json_writer.h"
+
+namespace zarvel {
+namespace {
+
+using namespace std::string_literals;
+
+// Hands out at most `chunk` bytes per read, then optionally fails instead of ending.
+class ChunkedSource final : public ByteSource {
+ public:
+  ChunkedSource(std::string_view text, std::size_t chunk, bool fail_at_end = false)
+      : rest_(text), chunk_(chunk), fail_at_end_(fail_at_end) {}
+  std::ptrdiff_t read(char* buf, std::size_t n) override {
+    if (rest_.empty()) return fail_at_end_ ? -1 : 0;
+    std::size_t count = std::min({n, chunk_, rest_.size()});
+    std::copy_n(rest_.data(), count, buf);
+    rest_.remove_prefix(count);
+    return static_cast<std::ptrdiff_t>(count);
+  }
+
+ private:
+  std::string_view rest_;
+  std::size_t chunk_;
+  bool fail_at_end_;
+};
+
+// The text of what `text` reads to, or "FAIL"; read whole and one byte per read, which must agree.
+std::string read_back(std::string_view text) {
+  std::optional<Value> whole = parse_json(text);
+  ChunkedSource bytewise(text, 1);
+  std::optional<Value> split = parse_json(bytewise);
+  EXPECT_EQ(whole.has_value(), split.has_value()) << text;
+  if (whole && split) {
+    EXPECT_EQ(to_json(*whole), to_json(*split)) << text;
+  }
+  return whole ? to_json(*whole) : "FAIL";
+}
+
+std::string nested(int levels, std::string_view open, std::string_view inner,
+                   std::string_view close) {
+  std::string text;
+  for (int i = 0; i < levels; ++i) text += open;
+  text += inner;
+  for (int i = 0; i < levels; ++i) text += close;
+  return text;
+}
+
+TEST(JsonReaderTest, AcceptedTextsReadToTheirValues) {
+  struct Case {
+    std::string text, expected;
+  };
+  const std::string zeros(5000, '0');
+  const std::vector<Case> cases = {
+      {"null", "null"},
+      {" \t\n\r true \r\n\t ", "true"},
+      {"false\n\n", "false"},
+      {"0", "0"},
+      {"-0", "-0.0"},
+      {"-0.0", "-0.0"},
+      {"-0e5", "-0.0"},
+      {"7", "7"},
+      {"-1", "-1"},
+      {"18446744073709551615", "18446744073709551615"},
+      {"18446744073709551616", "1.8446744073709552e19"},
+      {"100000000000000000000", "1e20"},
+      {"-9223372036854775808", "-9223372036854775808"},
+      {"-9223372036854775809", "-9.223372036854776e18"},
+      {"-18446744073709551615", "-1.8446744073709552e19"},
+      {"1.0", "1.0"},
+      {"1E2", "100.0"},
+      {"1e+2", "100.0"},
+      {"1e-2", "0.01"},
+      {"123.456", "123.456"},
+      {"1e308", "1e308"},
+      {"1.7976931348623157e308", "1.7976931348623157e308"},
+      {"5e-324", "5e-324"},
+      {"1e-400", "0.0"},
+      {"-1e-400", "-0.0"},
+      {"1e-99999999999", "0.0"},
+      {"0e99999999999", "0.0"},
+      {"0.000e99999999999", "0.0"},
+      {"-1e-99999999999", "-0.0"},
+      {"-0e99999999999", "-0.0"},
+      {"1e0000000000000000000002", "100.0"},
+      {"2.2790121708605243e274", "2.2790121708605243e274"},
+      {"1847850320662571.0", "1847850320662571.0"},
+      {"1" + zeros + "e-5000", "1.0"},
+      {"0." + zeros + "1e5002", "10.0"},
+      {"1" + zeros + "e-4700", "1e300"},
+      {"[1,-1,1.5,\"a\",true,false,null,[],{}]", "[1,-1,1.5,\"a\",true,false,null,[],{}]"},
+      {" [ 1 , [ 2 ] , { \"k\" : [ ] } ] ", "[1,[2],{\"k\":[]}]"},
+      {R"({"b":1,"a":2,"b":3})", R"({"a":2,"b":3})"},
+      {R"({"é":1,"z":2,"a":3,"B":4,"ab":5})", R"({"B":4,"a":3,"ab":5,"z":2,"é":1})"},
+      {R"("\"\\\/\b\f\n\r\t")", R"("\"\\/\b\f\n\r\t")"},
+      {R"("\u0041\u00e9\u00E9\u20ac\ud83d\ude00\uDBFF\uDFFF")", "\"A\u00e9\u00e9\u20ac\U0001F600\U0010FFFF\""},
+      {R"("a\u0000b")", R"("a\u0000b")"},
+      {"\"\x7f/\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\xf4\x8f\xbf\xbf\"", "\"\x7f/\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\xf4\x8f\xbf\xbf\""},
+      {"\"" + std::string(20000, 'x') + "\"", "\"" + std::string(20000, 'x') + "\""},
+      {nested(127, "[", "1", "]"), nested(127, "[", "1", "]")},
+      {nested(127, "{\"a\":", "1", "}"), nested(127, "{\"a\":", "1", "}")},
+  };
+  for (const Case& c : cases) EXPECT_EQ(read_back(c.text), c.expected) << c.text.substr(0, 80);
+}
+
+TEST(JsonReaderTest, RejectedTextsFail) {
+  const std::vector<std::string> cases = {
+      "", " \n", "\xef\xbb\xbf{}", "\x0c" "1", "1\x0c", "[] []", "[],", "1 x", "[1]\0"s,
+      "[1,]", "[,1]", "[1 2]", "[", "]", "{\"a\":1,}", "{1:2}", "{\"a\" 1}", "{\"a\":}", "{\"a\"",
+      "{", "{,}", "nul", "True", "NaN", "Infinity", "None", "nullx",
+      "01", "-01", "1.", ".5", "+1", "-", "--1", "- 1", "1e", "1e+", "1.e5", "1.5e-", "0x10", "1e5.5",
+      "1e309", "10e308", "-1e309", "1e99999999999", "1.5e2147483648", "0.1e99999999999",
+      "1" + std::string(400, '0'), "\"abc", "\"a\nb\"", "\"a\tb\"", "\"\0\""s, "\"\\x\"",
+      "\"\\u12\"", "\"\\u12G4\"", "\"\\U0041\"", "\"\\ud800\"", "\"\\udc00\"", "\"\\ud800\\u0041\"",
+      "\"\\ud800\\n\"", "\"\\udbff\\ud800\"", "\"\\ud800x\"",
+      "\"\x80\"", "\"\xc0\xaf\"", "\"\xc1\xbf\"", "\"\xe0\x80\xaf\"", "\"\xe0\x9f\xbf\"",
+      "\"\xed\xa0\x80\"", "\"\xed\xbf\xbf\"", "\"\xf0\x80\x80\xaf\"", "\"\xf0\x8f\xbf\xbf\"",
+      "\"\xf4\x90\x80\x80\"", "\"\xf5\x80\x80\x80\"", "\"\xff\"", "\"\xc3\"", "\"\xe2\x82\"",
+      "\"\xc3\x28\"", "\"\xe2\x28\xa1\"",
+      nested(128, "[", "1", "]"), nested(128, "{\"a\":", "1", "}"),
+      nested(64, "[", nested(64, "{\"a\":", "1", "}"), "]"),
+  };
+  for (const std::string& text : cases) {
+    EXPECT_EQ(read_back(text), "FAIL") << ::testing::PrintToString(text.substr(0, 80));
+  }
+}
+
+TEST(JsonReaderTest, FloatsReadToTheNearestDouble) {
+  struct Case {
+    const char* text;
+    std::uint64_t bits;
+  };
+  const Case cases[] = {
+      {"0.1", 0x3FB999999999999A},
+      {"5e-324", 0x1},
+      {"4.9406564584124654e-324", 0x1},
+      {"2.2250738585072011e-308", 0x000FFFFFFFFFFFFF},
+      {"2.2250738585072014e-308", 0x0010000000000000},
+      {"1.7976931348623157e308", 0x7FEFFFFFFFFFFFFF},
+      {"9007199254740993.0", 0x4340000000000000},
+      {"9007199254740995.0", 0x4340000000000002},
+      {"2.2790121708605243e274", std::bit_cast<std::uint64_t>(2.2790121708605243e274)},
+      {"1847850320662571.0", std::bit_cast<std::uint64_t>(1847850320662571.0)},
+  };
+  for (const Case& c : cases) {
+    std::optional<Value> v = parse_json(c.text);
+    ASSERT_TRUE(v && v->is_number()) << c.text;
+    ASSERT_TRUE(v->as_number().is_float()) << c.text;
+    EXPECT_EQ(v->as_number().bits(), c.bits) << c.text;
+  }
+}
+
+// Every kind of token placed across the boundary of the reader's 8192-byte blocks.
+TEST(JsonReaderTest, TokensStraddlingBlockBoundariesReadWhole) {
+  const std::vector<std::string> tokens = {
+      "true", "null", "-12345678901234567890.25e-3", "18446744073709551615", "-0",
+      "\"plain text\"", R"("esc\n\u00e9\ud83d\ude00x")", "\"\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\"",
+      R"({"key":[1,2]})", "1.", "\"\xe2\x82\"", R"("\ud83d\u00e9")"};
+  for (const std::string& token : tokens) {
+    std::string expected = read_back(token);
+    for (std::size_t pad = kReadBufferSize - 12; pad <= kReadBufferSize + 1; ++pad) {
+      std::string text = std::string(pad, ' ') + "[" + token + "]";
+      std::string got = read_back(text);
+      EXPECT_EQ(got, expected == "FAIL" ? "FAIL" : "[" + expected + "]") << token << " pad " << pad;
+    }
+  }
+}
+
+TEST(JsonReaderTest, ReadErrorsFailEvenAfterACompleteValue) {
+  ChunkedSource midway("[1,2", 2, /*fail_at_end=*/true);
+  EXPECT_FALSE(parse_json(midway));
+  ChunkedSource after("[1,2] ", 3, /*fail_at_end=*/true);
+  EXPECT_FALSE(parse_json(after));
+}
+
+TEST(JsonReaderTest, FdSourceReadsAPipe) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  std::string text = R"({"a":[1,"x"]})";
+  ASSERT_EQ(::write(fds[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  ::close(fds[1]);
+  FdSource source(fds[0]);
+  std::optional<Value> v = parse_json(source);
+  ::close(fds[0]);
+  ASSERT_TRUE(v);
+  EXPECT_EQ(to_json(*v), text);
+  FdSource closed(fds[0]);
+  EXPECT_FALSE(parse_json(closed));
+  EXPECT_EQ(closed.error(), EBADF);
+}
+
+std::string read_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(JsonReaderTest, JsonTestSuiteVerdicts) {
+  // The implementation-defined cases this reader accepts; every other i_ case is rejected.
+  const std::set<std::string> accepted_i = {
+      "i_number_double_huge_neg_exp.json", "i_number_real_underflow.json",
+      "i_number_too_big_neg_int.json",     "i_number_too_big_pos_int.json",
+      "i_number_very_big_negative_int.json",
+  };
+  int checked = 0;
+  for (const auto& entry :
+       std::filesystem::directory_iterator(ZARVEL_TESTDATA_DIR "/json-test-suite/test_parsing")) {
+    std::string name = entry.path().filename().string();
+    bool expect_accept;
+    if (name.starts_with("y_")) {
+      expect_accept = true;
+    } else if (name.starts_with("n_")) {
+      expect_accept = false;
+    } else if (name.starts_with("i_")) {
+      expect_accept = accepted_i.contains(name);
+    } else {
+      continue;
+    }
+    std::string text = read_file(entry.path());
+    EXPECT_EQ(parse_json(text).has_value(), expect_accept) << name;
+    ChunkedSource bytewise(text, 1);
+    EXPECT_EQ(parse_json(bytewise).has_value(), expect_accept) << name << " (one byte per read)";
+    ++checked;
+  }
+  EXPECT_GT(checked, 300);
+}
+
+TEST(JsonReaderTest, BenchmarkDocumentsSurviveWriteAndRead) {
+  for (const char* name : {"twitter.json", "citm_catalog.json", "canada.json"}) {
+    std::string text = read_file(std::string(ZARVEL_TESTDATA_DIR "/nativejson-benchmark/data/") + name);
+    ASSERT_FALSE(text.empty()) << name;
+    std::optional<Value> first = parse_json(text);
+    ASSERT_TRUE(first) << name;
+    std::string written = to_json(*first);
+    std::optional<Value> second = parse_json(written);
+    ASSERT_TRUE(second) << name;
+    EXPECT_TRUE(*first == *second) << name;
+    EXPECT_EQ(to_json(*second), written) << name;
+  }
+}
+
+}  // namespace
+}  // namespace zarvel

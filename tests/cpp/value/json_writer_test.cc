@@ -1,0 +1,131 @@
+#include "value/json_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace zarvel {
+namespace {
+
+Value uint(std::uint64_t u) { return Value(Number::from_unsigned(u)); }
+Value neg(std::int64_t i) { return Value(Number::from_negative(i)); }
+Value flt(double d) { return Value(Number::from_float(d)); }
+Value str(std::string_view s) { return Value(s); }
+Value arr(std::vector<Value> elements) { return Value(Array(std::move(elements))); }
+Value obj(std::vector<Object::Member> members) { return Value(Object::from_members(std::move(members))); }
+
+TEST(JsonWriterTest, WritesCompactText) {
+  struct Case {
+    Value value;
+    std::string expected;
+  };
+  std::string controls;
+  for (int c = 0; c < 0x20; ++c) controls += static_cast<char>(c);
+  std::vector<Case> cases;
+  cases.push_back({Value(), "null"});
+  cases.push_back({Value(true), "true"});
+  cases.push_back({Value(false), "false"});
+  cases.push_back({uint(0), "0"});
+  cases.push_back({uint(1), "1"});
+  cases.push_back({flt(1.0), "1.0"});
+  cases.push_back({uint(18446744073709551615u), "18446744073709551615"});
+  cases.push_back({neg(-1), "-1"});
+  cases.push_back({neg(std::numeric_limits<std::int64_t>::min()), "-9223372036854775808"});
+  cases.push_back({flt(18446744073709551616.0), "1.8446744073709552e19"});
+  cases.push_back({flt(-0.0), "-0.0"});
+  cases.push_back({flt(std::nan("")), "null"});
+  cases.push_back({flt(-INFINITY), "null"});
+  cases.push_back({str(""), "\"\""});
+  cases.push_back({str("\t\"\\\x01\xc3\xa9/\x7f"), "\"\\t\\\"\\\\\\u0001\xc3\xa9/\x7f\""});
+  cases.push_back({str(controls),
+                   "\"\\u0000\\u0001\\u0002\\u0003\\u0004\\u0005\\u0006\\u0007\\b\\t\\n\\u000b\\f\\r"
+                   "\\u000e\\u000f\\u0010\\u0011\\u0012\\u0013\\u0014\\u0015\\u0016\\u0017\\u0018"
+                   "\\u0019\\u001a\\u001b\\u001c\\u001d\\u001e\\u001f\""});
+  cases.push_back({arr({}), "[]"});
+  cases.push_back({obj({}), "{}"});
+  cases.push_back({obj({{"b", uint(1)}, {"a", uint(2)}, {"B", uint(3)}, {"\xc3\xa9", uint(4)}, {"ab", uint(5)}}),
+                   "{\"B\":3,\"a\":2,\"ab\":5,\"b\":1,\"\xc3\xa9\":4}"});
+  cases.push_back({obj({{"k\n", arr({arr({}), obj({})})}}), "{\"k\\n\":[[],{}]}"});
+  cases.push_back({arr({obj({{"name", str("Ann")}, {"age", uint(30)}}),
+                        obj({{"b", arr({flt(1.5), Value()})}, {"a", str("x\ny")}})}),
+                   R"([{"age":30,"name":"Ann"},{"a":"x\ny","b":[1.5,null]}])"});
+  for (const Case& c : cases) {
+    EXPECT_EQ(to_json(c.value), c.expected);
+    if (c.value.is_string()) {
+      std::string appended = "<";
+      append_json_string(appended, c.value.as_string());
+      EXPECT_EQ(appended, "<" + c.expected);
+    }
+  }
+}
+
+// Records every write; fails once `budget` bytes have been accepted.
+class RecordingSink final : public ByteSink {
+ public:
+  explicit RecordingSink(std::size_t budget = SIZE_MAX) : budget_(budget) {}
+  bool write(const char* data, std::size_t n) override {
+    ++calls;
+    if (n > budget_) return false;
+    budget_ -= n;
+    writes.emplace_back(data, n);
+    return true;
+  }
+  std::string all() const {
+    std::string s;
+    for (const std::string& w : writes) s += w;
+    return s;
+  }
+  std::vector<std::string> writes;
+  int calls = 0;
+
+ private:
+  std::size_t budget_;
+};
+
+TEST(JsonWriterTest, BufferedWriterGathersWritesAndKeepsRunsWhole) {
+  std::string long_run(3 * kWriteBufferSize, 'x');
+  Value doc = arr({str("head"), str(long_run + "\n" + long_run), uint(7)});
+  RecordingSink sink;
+  BufferedWriter out(sink);
+  ASSERT_TRUE(write_json(doc, out));
+  ASSERT_TRUE(out.flush());
+  EXPECT_EQ(sink.all(), to_json(doc));
+  EXPECT_EQ(sink.all(), "[\"head\",\"" + long_run + "\\n" + long_run + "\",7]");
+  int whole_runs = 0;
+  for (const std::string& w : sink.writes) whole_runs += w == long_run;
+  EXPECT_EQ(whole_runs, 2);
+  for (const std::string& w : sink.writes) EXPECT_LE(w.size(), long_run.size());
+
+  // Many small pieces reach the sink in full blocks.
+  RecordingSink blocks;
+  BufferedWriter gathered(blocks);
+  std::vector<Value> many(5000, uint(12345));
+  ASSERT_TRUE(write_json(Value(Array(many)), gathered) && gathered.flush());
+  ASSERT_GT(blocks.writes.size(), 1u);
+  for (std::size_t i = 0; i + 1 < blocks.writes.size(); ++i) {
+    EXPECT_GE(blocks.writes[i].size(), kWriteBufferSize - 8);
+  }
+}
+
+TEST(JsonWriterTest, StopsAtTheFirstSinkFailure) {
+  std::vector<Value> many(10000, str("abcdefgh"));
+  Value doc(Array(std::move(many)));
+  RecordingSink sink(kWriteBufferSize);  // the second block fails
+  BufferedWriter out(sink);
+  EXPECT_FALSE(write_json(doc, out));
+  EXPECT_EQ(sink.calls, 2);
+  EXPECT_FALSE(out.put('x'));
+  EXPECT_FALSE(out.flush());
+  EXPECT_EQ(sink.calls, 2);
+
+  RecordingSink at_flush(4);
+  BufferedWriter late(at_flush);
+  EXPECT_TRUE(write_json(str("too long"), late));
+  EXPECT_FALSE(late.flush());
+}
+
+}  // namespace
+}  // namespace zarvel
