@@ -96,14 +96,12 @@ class Converter {
  public:
   // `depth` counts the containers that enclose `object`.
   bool convert(PyObject* object, Value& out, int depth);
-
-  std::optional<ConversionError> error;
+  // The error that made convert() return false.
+  ConversionError take_error() { return std::move(*error_); }
 
  private:
-  std::vector<PyObject*> pinned_entries_;
-
   bool fail(ConversionError e) {
-    error.emplace(std::move(e));
+    error_.emplace(std::move(e));
     return false;
   }
   bool fail_with_pending() { return fail(ConversionError::fetch()); }
@@ -130,6 +128,9 @@ class Converter {
   bool convert_uncommon(PyObject* object, Value& out, int depth);
   // An instance check that raises is reported to the unraisable hook and counts as false.
   static bool is_instance(PyObject* object, PyObject* cls);
+
+  std::optional<ConversionError> error_;
+  std::vector<PyObject*> pinned_entries_;
 };
 
 bool Converter::convert(PyObject* object, Value& out, int depth) {
@@ -390,7 +391,7 @@ bool Converter::convert_uncommon(PyObject* object, Value& out, int depth) {
 ConversionResult<Value> value_from_python(PyObject* object) {
   Converter converter;
   Value value;
-  if (!converter.convert(object, value, 0)) return std::move(*converter.error);
+  if (!converter.convert(object, value, 0)) return converter.take_error();
   return value;
 }
 

@@ -32,6 +32,14 @@ def conversion_error(store, document, method="insert_many"):
     return message[len(UNWRAP):]
 
 
+@pytest.fixture
+def unraisable(monkeypatch):
+    """The reports that reach sys.unraisablehook during the test."""
+    reported = []
+    monkeypatch.setattr(sys, "unraisablehook", reported.append)
+    return reported
+
+
 def same_types(a, b):
     """Equal values of equal types all the way down (1 == 1.0 == True would hide a wrong number form)."""
     if type(a) is not type(b):
@@ -43,6 +51,15 @@ def same_types(a, b):
     if isinstance(a, float) and math.isnan(a):
         return math.isnan(b)
     return a == b and (not isinstance(a, float) or math.copysign(1, a) == math.copysign(1, b))
+
+
+def normalised(value):
+    """What a document reads back as: keys in byte order (recursively), tuples as lists."""
+    if isinstance(value, dict):
+        return {k: normalised(value[k]) for k in sorted(value, key=lambda k: k.encode())}
+    if isinstance(value, (list, tuple)):
+        return [normalised(v) for v in value]
+    return value
 
 
 class Color(enum.IntEnum):
@@ -222,6 +239,7 @@ def test_keys_with_equal_text_keep_the_last(store, later):
         (bytearray(b"x"), "UnexpectedType(\"unexpected type: 'bytearray' object cannot be converted to 'PyBytes'\")"),
         ({1: "a"}, "UnexpectedType(\"unexpected type: 'int' object cannot be converted to 'PyString'\")"),
         ({"ok": 1, (1, 2): "a"}, "UnexpectedType(\"unexpected type: 'tuple' object cannot be converted to 'PyString'\")"),
+        ({"ok": [1], 2.5: 1}, "UnexpectedType(\"unexpected type: 'float' object cannot be converted to 'PyString'\")"),
         (Point(), 'UnsupportedType("Point")'),
         (Outer.Inner(), 'UnsupportedType("Outer.Inner")'),
         (1j, 'UnsupportedType("complex")'),
@@ -245,12 +263,6 @@ def test_refused_values(store, document, debug_form):
     assert store.find("c") == [{"before": 1}]
 
 
-def test_refused_documents_in_insert(store):
-    assert conversion_error(store, {"a": b"x"}, method="insert") == (
-        'Message("invalid type: byte array, expected any valid JSON value")'
-    )
-
-
 def test_debug_form_escapes_the_text(store):
     weird = type('Odd"\\\n\t\x01Name', (), {})
     assert conversion_error(store, weird()) == 'UnsupportedType("Odd\\"\\\\\\n\\t\\u{1}Name")'
@@ -272,7 +284,7 @@ def test_failing_user_container_carries_its_traceback(store):
     ), debug_form
 
 
-def test_unprintable_exception_in_debug_form(store):
+def test_unprintable_exception_in_debug_form(store, unraisable):
     class Unprintable(Exception):
         def __repr__(self):
             raise RuntimeError("no repr")
@@ -284,32 +296,21 @@ def test_unprintable_exception_in_debug_form(store):
         def __getitem__(self, i):
             return i
 
-    reported = []
-    hook, sys.unraisablehook = sys.unraisablehook, reported.append
-    try:
-        debug_form = conversion_error(store, Raising())
-    finally:
-        sys.unraisablehook = hook
+    debug_form = conversion_error(store, Raising())
     assert debug_form.startswith("PyErr { type: <class '")
     assert ", value: <unprintable Unprintable object>, traceback: Some(" in debug_form
-    assert [type(r.exc_value) for r in reported] == [RuntimeError]
+    assert [type(r.exc_value) for r in unraisable] == [RuntimeError]
 
 
-def test_raising_instance_check_counts_as_false(store):
+def test_raising_instance_check_counts_as_false(store, unraisable):
     class Elusive:
         @property
         def __class__(self):
             raise ValueError("no class")
 
-    reported = []
-    hook, sys.unraisablehook = sys.unraisablehook, reported.append
-    try:
-        debug_form = conversion_error(store, Elusive())
-    finally:
-        sys.unraisablehook = hook
-    assert debug_form == f'UnsupportedType("{Elusive.__qualname__}")'
+    assert conversion_error(store, Elusive()) == f'UnsupportedType("{Elusive.__qualname__}")'
     # One report for the Sequence check, one for the Mapping check.
-    assert [type(r.exc_value) for r in reported] == [ValueError, ValueError]
+    assert [type(r.exc_value) for r in unraisable] == [ValueError, ValueError]
 
 
 def nested(depth, kinds=(dict, list, tuple)):
@@ -402,23 +403,6 @@ def test_random_documents_round_trip(store):
     assert len(found) == len(documents)
     for original, back in zip(documents, found):
         assert same_types(back, normalised(original)), original
-
-
-def normalised(value):
-    """What a document reads back as: keys in byte order (recursively), tuples as lists."""
-    if isinstance(value, dict):
-        return {k: normalised(value[k]) for k in sorted(value, key=lambda k: k.encode())}
-    if isinstance(value, (list, tuple)):
-        return [normalised(v) for v in value]
-    return value
-
-
-def test_returned_objects_are_fresh(store):
-    store.insert_many("c", [{"a": [1]}, {"a": [1]}])
-    first, second = store.find("c")
-    first["a"].append(2)
-    assert second == {"a": [1]}
-    assert store.find("c") == [{"a": [1]}, {"a": [1]}]
 
 
 def test_no_reference_leaks(store):

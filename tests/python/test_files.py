@@ -220,3 +220,65 @@ def test_random_documents_round_trip_through_files(tmp_path):
     assert len(found) == len(docs)
     for a, b in zip(found, docs):
         assert_identical(a, b)
+
+
+def float_layout(x):
+    """The store's float text, laid out from the shortest digits that repr() finds."""
+    if x == 0:
+        return "-0.0" if math.copysign(1, x) < 0 else "0.0"
+    sign = "-" if x < 0 else ""
+    digits, e = repr(abs(x)), 0
+    if "e" in digits:
+        digits, _, exp = digits.partition("e")
+        e = int(exp)
+    whole, _, frac = digits.partition(".")
+    frac = frac.rstrip("0") if frac != "0" else ""
+    digits = (whole + frac).lstrip("0")
+    e += -len(frac)
+    stripped = digits.rstrip("0")
+    e += len(digits) - len(stripped)
+    digits = stripped
+    n = len(digits)
+    p = n + e
+    if e >= 0 and p <= 16:
+        return sign + digits + "0" * e + ".0"
+    if 1 <= p <= 16:
+        return sign + digits[:p] + "." + digits[p:]
+    if -4 <= p <= 0:
+        return sign + "0." + "0" * -p + digits
+    return sign + digits[0] + ("." + digits[1:] if n > 1 else "") + "e" + str(p - 1)
+
+
+def test_float_text_matches_the_layout_of_the_shortest_digits(tmp_path):
+    rng = random.Random(99)
+    values = [struct.unpack("<d", struct.pack("<Q", rng.getrandbits(64)))[0] for _ in range(4000)]
+    values += [rng.uniform(-1e6, 1e6) for _ in range(1000)]
+    values += [10.0**k for k in range(-320, 309)] + [2.0**53 + k for k in range(-3, 4)]
+    values += [1e16, 9999999999999998.0, 1e-5, 1.5e-5, 9.9999e-6, 5e-324, 2.2250738585072014e-308]
+    values = [v for v in values if math.isfinite(v)]
+    store = zarvel.Zarvel(str(tmp_path / "db"))
+    store.insert_many("c", values)
+    store.write("c")
+    text = (tmp_path / "db" / "c.json").read_text()
+    assert text == "[" + ",".join(float_layout(v) for v in values) + "]"
+    found = zarvel.Zarvel(str(tmp_path / "db")).find("c")
+    assert [struct.pack("<d", v) for v in found] == [struct.pack("<d", v) for v in values]
+
+
+def test_decimal_texts_read_to_the_nearest_double(tmp_path):
+    rng = random.Random(5)
+    texts = []
+    for _ in range(3000):
+        digits = "".join(rng.choice("0123456789") for _ in range(rng.randrange(1, 25))).lstrip("0") or "0"
+        frac = "".join(rng.choice("0123456789") for _ in range(rng.randrange(0, 20)))
+        text = digits + ("." + frac if frac else "") + (f"e{rng.randrange(-330, 310)}" if rng.random() < 0.6 else "")
+        if "." not in text and "e" not in text:
+            text += ".0"
+        if math.isfinite(float(text)):
+            texts.append(rng.choice(["", "-"]) + text)
+    path = tmp_path / "in.json"
+    path.write_text("[" + ",".join(texts) + "]")
+    store = zarvel.Zarvel(str(tmp_path / "db"))
+    store.insert_many_from_document("c", str(path))
+    found = store.find("c")
+    assert [struct.pack("<d", v) for v in found] == [struct.pack("<d", float(t)) for t in texts]

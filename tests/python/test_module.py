@@ -181,3 +181,34 @@ def test_module_is_created_once_and_refuses_sub_interpreters():
     assert rc == 0, err
     assert out.strip() == b"-1"
     assert "ImportError" in err and "sub-interpreters" in err
+
+
+def test_calls_that_re_enter_the_store_are_refused(store):
+    import collections.abc
+
+    seen = []
+
+    class Reentrant(collections.abc.Mapping):
+        def __init__(self, call):
+            self.call = call
+
+        def __getitem__(self, key):
+            return 1
+
+        def __iter__(self):
+            return iter(["a"])
+
+        def __len__(self):
+            return 1
+
+        def keys(self):
+            try:
+                self.call()
+            except RuntimeError as error:
+                seen.append(str(error))
+            return ["a"]
+
+    store.insert("c", {"m": Reentrant(lambda: store.find("c"))})
+    store.insert("c", {"m": Reentrant(store.collections)})
+    assert seen == ["Already borrowed", "Already mutably borrowed"]
+    assert store.find("c") == [{"m": {"a": 1}}, {"m": {"a": 1}}]

@@ -23,9 +23,12 @@ using namespace std::string_literals;
 // Hands out at most `chunk` bytes per read, then optionally fails instead of ending.
 class ChunkedSource final : public ByteSource {
  public:
+  int calls = 0;
   ChunkedSource(std::string_view text, std::size_t chunk, bool fail_at_end = false)
       : rest_(text), chunk_(chunk), fail_at_end_(fail_at_end) {}
   std::ptrdiff_t read(char* buf, std::size_t n) override {
+    ++calls;
+    EXPECT_EQ(n, kReadBufferSize);
     if (rest_.empty()) return fail_at_end_ ? -1 : 0;
     std::size_t count = std::min({n, chunk_, rest_.size()});
     std::copy_n(rest_.data(), count, buf);
@@ -105,6 +108,8 @@ TEST(JsonReaderTest, AcceptedTextsReadToTheirValues) {
       {"[1,-1,1.5,\"a\",true,false,null,[],{}]", "[1,-1,1.5,\"a\",true,false,null,[],{}]"},
       {" [ 1 , [ 2 ] , { \"k\" : [ ] } ] ", "[1,[2],{\"k\":[]}]"},
       {R"({"b":1,"a":2,"b":3})", R"({"a":2,"b":3})"},
+      {R"({"a":1,"c":2,"a":3,"b":4,"a":5,"c":6})", R"({"a":5,"b":4,"c":6})"},
+      {R"({"a":{"x":1,"x":2},"a":{"y":3}})", R"({"a":{"y":3}})"},
       {R"({"é":1,"z":2,"a":3,"B":4,"ab":5})", R"({"B":4,"a":3,"ab":5,"z":2,"é":1})"},
       {R"("\"\\\/\b\f\n\r\t")", R"("\"\\/\b\f\n\r\t")"},
       {R"("\u0041\u00e9\u00E9\u20ac\ud83d\ude00\uDBFF\uDFFF")", "\"A\u00e9\u00e9\u20ac\U0001F600\U0010FFFF\""},
@@ -178,6 +183,32 @@ TEST(JsonReaderTest, TokensStraddlingBlockBoundariesReadWhole) {
       EXPECT_EQ(got, expected == "FAIL" ? "FAIL" : "[" + expected + "]") << token << " pad " << pad;
     }
   }
+}
+
+// The plain-byte fast path of strings must stop at every byte that needs attention, wherever it
+// falls in a long run.
+TEST(JsonReaderTest, SpecialBytesAnywhereInLongStrings) {
+  struct Case {
+    std::string inserted, written;  // written "FAIL" when the string must be rejected
+  };
+  const Case cases[] = {{"\\n", "\\n"}, {"\\\"", "\\\""}, {"\x1f", "FAIL"}, {std::string(1, '\0'), "FAIL"},
+                        {"\x7f", "\x7f"}, {"\xc3\xa9", "\xc3\xa9"}, {"\xc3", "FAIL"}, {"\xff", "FAIL"}};
+  for (const Case& c : cases) {
+    for (std::size_t at = 0; at <= 17; ++at) {
+      std::string body = std::string(at, 'a') + c.inserted + std::string(17 - at, 'b');
+      std::string expected = c.written == "FAIL" ? "FAIL"
+                                                 : "\"" + std::string(at, 'a') + c.written +
+                                                       std::string(17 - at, 'b') + "\"";
+      EXPECT_EQ(read_back("\"" + body + "\""), expected) << at << " " << c.written;
+    }
+  }
+}
+
+TEST(JsonReaderTest, ReadsInWholeBlocks) {
+  std::string text = "[" + std::string(3 * kReadBufferSize, ' ') + "]";
+  ChunkedSource source(text, kReadBufferSize);
+  EXPECT_TRUE(parse_json(source));
+  EXPECT_EQ(source.calls, 5);  // four blocks, then the end
 }
 
 TEST(JsonReaderTest, ReadErrorsFailEvenAfterACompleteValue) {
