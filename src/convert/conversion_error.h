@@ -15,10 +15,10 @@ namespace zarvel {
 class ConversionError {
  public:
   enum class Kind : unsigned char {
-    kPyErr,           // a Python exception raised by a host call, carried unchanged
-    kMessage,         // the store's own text; raised as Exception
-    kUnsupportedType, // a type no document may contain; raised as TypeError
-    kUnexpectedType,  // a failed type check (a non-str key, a bytearray); raised as TypeError
+    kPyErr,            // a Python exception raised by a host call, carried unchanged
+    kMessage,          // the store's own text; raised as Exception
+    kUnsupportedType,  // a type no document may contain; raised as TypeError
+    kUnexpectedType,   // a failed type check (a non-str key, a bytearray); raised as TypeError
   };
 
   // Takes the interpreter's pending exception and clears it. With none pending (a host call that

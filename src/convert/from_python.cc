@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <limits>
 #include <optional>
 #include <string>
 #include <utility>
@@ -86,10 +85,17 @@ int as_byte_array(PyObject* integer, unsigned char (&bytes)[16], bool is_signed)
 #endif
 }
 
-unsigned __int128 from_little_endian(const unsigned char (&bytes)[16]) {
-  unsigned __int128 value = 0;
-  for (int i = 15; i >= 0; --i) value = (value << 8) | bytes[i];
-  return value;
+// The low and high 64-bit halves of a little-endian 128-bit integer.
+struct Halves {
+  std::uint64_t low;
+  std::uint64_t high;
+};
+
+Halves from_little_endian(const unsigned char (&bytes)[16]) {
+  Halves halves{0, 0};
+  for (int i = 7; i >= 0; --i) halves.low = (halves.low << 8) | bytes[i];
+  for (int i = 15; i >= 8; --i) halves.high = (halves.high << 8) | bytes[i];
+  return halves;
 }
 
 class Converter {
@@ -178,21 +184,21 @@ bool Converter::convert_wide_int(PyObject* object, Value& out) {
   if (!index) return fail_with_pending();
   unsigned char bytes[16];
   if (as_byte_array(index.get(), bytes, false) == 0) {
-    unsigned __int128 value = from_little_endian(bytes);
-    if (value > std::numeric_limits<std::uint64_t>::max()) {
-      return fail(ConversionError::message("JSON number out of range"));
-    }
-    out = Value(Number::from_unsigned(static_cast<std::uint64_t>(value)));
+    Halves value = from_little_endian(bytes);
+    if (value.high != 0) return fail(ConversionError::message("JSON number out of range"));
+    out = Value(Number::from_unsigned(value.low));
     return true;
   }
   PyErr_Clear();
   // Beyond the signed range too: the signed read's OverflowError is the error.
   if (as_byte_array(index.get(), bytes, true) != 0) return fail_with_pending();
-  auto value = static_cast<__int128>(from_little_endian(bytes));
-  if (value < std::numeric_limits<std::int64_t>::min() || value >= 0) {
+  // Only negative numbers get here; -2^63 to -1 sign-extend into an all-ones high half.
+  Halves value = from_little_endian(bytes);
+  auto low = static_cast<std::int64_t>(value.low);
+  if (value.high != ~std::uint64_t{0} || low >= 0) {
     return fail(ConversionError::message("JSON number out of range"));
   }
-  out = Value(Number::from_negative(static_cast<std::int64_t>(value)));
+  out = Value(Number::from_negative(low));
   return true;
 }
 

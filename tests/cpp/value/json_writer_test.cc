@@ -87,16 +87,17 @@ class RecordingSink final : public ByteSink {
 
 TEST(JsonWriterTest, BufferedWriterGathersWritesAndKeepsRunsWhole) {
   std::string long_run(3 * kWriteBufferSize, 'x');
-  Value doc = arr({str("head"), str(long_run + "\n" + long_run), uint(7)});
+  std::string block_run(kWriteBufferSize + 1, 'y');
+  Value doc = arr({str("head"), str(long_run + "\n" + long_run), uint(7), str(block_run)});
   RecordingSink sink;
   BufferedWriter out(sink);
   ASSERT_TRUE(write_json(doc, out));
   ASSERT_TRUE(out.flush());
   EXPECT_EQ(sink.all(), to_json(doc));
-  EXPECT_EQ(sink.all(), "[\"head\",\"" + long_run + "\\n" + long_run + "\",7]");
+  EXPECT_EQ(sink.all(), "[\"head\",\"" + long_run + "\\n" + long_run + "\",7,\"" + block_run + "\"]");
   int whole_runs = 0;
-  for (const std::string& w : sink.writes) whole_runs += w == long_run;
-  EXPECT_EQ(whole_runs, 2);
+  for (const std::string& w : sink.writes) whole_runs += w == long_run || w == block_run;
+  EXPECT_EQ(whole_runs, 3);
   for (const std::string& w : sink.writes) EXPECT_LE(w.size(), long_run.size());
 
   // Many small pieces reach the sink in full blocks.
