@@ -64,16 +64,10 @@ Status Store::load_directory() {
   // The whole listing is read before any file is opened.
   for (const std::string& entry : entries.value()) {
     if (file_extension(entry) != "json") continue;
-    std::string path = directory_;
-    if (!path.empty() && path.back() != '/') path += '/';
-    path += entry;
-    if (!is_valid_utf8(path)) return Status::panic_none();
     std::string_view name = file_stem(entry);
-    Result<Value> content = read_document(path);
-    if (!content.ok()) return std::move(content).status();
-    Result<std::vector<Value>> documents = collection_documents(std::move(content).value(), name);
-    if (!documents.ok()) return std::move(documents).status();
-    register_collection(name, std::move(documents).value());
+    std::string path = collection_file_path(directory_, name);
+    if (!is_valid_utf8(path)) return Status::panic_none();
+    if (Status loaded = load_collection_file(path, name); !loaded.ok()) return loaded;
   }
   return Status();
 }
@@ -144,6 +138,10 @@ Status Store::update_in_memory_collections(std::string_view name) {
   if (!path_exists(path)) {
     return Status::value_error("Collection with name '" + std::string(name) + "' not found on disk");
   }
+  return load_collection_file(path, name);
+}
+
+Status Store::load_collection_file(const std::string& path, std::string_view name) {
   Result<Value> content = read_document(path);
   if (!content.ok()) return std::move(content).status();
   Result<std::vector<Value>> documents = collection_documents(std::move(content).value(), name);

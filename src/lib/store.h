@@ -84,6 +84,8 @@ class Store {
   using Registry = std::unordered_map<std::string, SharedCollection, NameHash, std::equal_to<>>;
 
   Status load_directory();
+  // Reads a collection file (array or keyed form) and registers its documents as `name`.
+  Status load_collection_file(const std::string& path, std::string_view name);
   SharedCollection lookup(std::string_view name) const;
   // Registers `documents` as the collection `name`, replacing any earlier one.
   void register_collection(std::string_view name, std::vector<Value> documents);
