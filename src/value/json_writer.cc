@@ -89,19 +89,19 @@ bool write_string(std::string_view s, BufferedWriter& out) {
 
 bool write_number(Number n, BufferedWriter& out) {
   char text[kMaxFloatText];
-  std::size_t length;
+  char* end;
   switch (n.form()) {
     case Number::Form::kUnsigned:
-      length = static_cast<std::size_t>(std::to_chars(text, text + sizeof text, n.as_unsigned()).ptr - text);
+      end = std::to_chars(text, text + sizeof text, n.as_unsigned()).ptr;
       break;
     case Number::Form::kNegative:
-      length = static_cast<std::size_t>(std::to_chars(text, text + sizeof text, n.as_negative()).ptr - text);
+      end = std::to_chars(text, text + sizeof text, n.as_negative()).ptr;
       break;
     default:
-      length = format_float(n.as_float(), text);
+      end = text + format_float(n.as_float(), text);
       break;
   }
-  return out.put(std::string_view(text, length));
+  return out.put(std::string_view(text, static_cast<std::size_t>(end - text)));
 }
 
 }  // namespace

@@ -138,3 +138,11 @@ def test_drop_all_leaves_entries_that_are_not_collection_files(store, store_dir)
     # "notes.txt" has the stem "notes", whose file notes.json goes; "x.json.bak" has the stem
     # "x.json", whose file x.json.json goes.
     assert sorted(os.listdir(store_dir)) == ["notes.txt", "x.json.bak"]
+
+
+def test_create_collection_never_replaces_a_registered_collection(store, store_dir):
+    store.insert("c", {"a": 1})
+    (store_dir / "c.json").unlink()
+    store.create_collection("c")
+    assert (store_dir / "c.json").read_bytes() == b'{ "c":[] }'
+    assert store.find("c") == [{"a": 1}]

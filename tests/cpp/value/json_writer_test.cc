@@ -15,7 +15,9 @@ Value neg(std::int64_t i) { return Value(Number::from_negative(i)); }
 Value flt(double d) { return Value(Number::from_float(d)); }
 Value str(std::string_view s) { return Value(s); }
 Value arr(std::vector<Value> elements) { return Value(Array(std::move(elements))); }
-Value obj(std::vector<Object::Member> members) { return Value(Object::from_members(std::move(members))); }
+Value obj(std::vector<Object::Member> members) {
+  return Value(Object::from_members(std::move(members)));
+}
 
 TEST(JsonWriterTest, WritesCompactText) {
   struct Case {
@@ -41,12 +43,14 @@ TEST(JsonWriterTest, WritesCompactText) {
   cases.push_back({str(""), "\"\""});
   cases.push_back({str("\t\"\\\x01\xc3\xa9/\x7f"), "\"\\t\\\"\\\\\\u0001\xc3\xa9/\x7f\""});
   cases.push_back({str(controls),
-                   "\"\\u0000\\u0001\\u0002\\u0003\\u0004\\u0005\\u0006\\u0007\\b\\t\\n\\u000b\\f\\r"
+                   "\"\\u0000\\u0001\\u0002\\u0003\\u0004\\u0005\\u0006\\u0007\\b\\t\\n\\u000b"
+                   "\\f\\r"
                    "\\u000e\\u000f\\u0010\\u0011\\u0012\\u0013\\u0014\\u0015\\u0016\\u0017\\u0018"
                    "\\u0019\\u001a\\u001b\\u001c\\u001d\\u001e\\u001f\""});
   cases.push_back({arr({}), "[]"});
   cases.push_back({obj({}), "{}"});
-  cases.push_back({obj({{"b", uint(1)}, {"a", uint(2)}, {"B", uint(3)}, {"\xc3\xa9", uint(4)}, {"ab", uint(5)}}),
+  cases.push_back({obj({{"b", uint(1)}, {"a", uint(2)}, {"B", uint(3)}, {"\xc3\xa9", uint(4)},
+                        {"ab", uint(5)}}),
                    "{\"B\":3,\"a\":2,\"ab\":5,\"b\":1,\"\xc3\xa9\":4}"});
   cases.push_back({obj({{"k\n", arr({arr({}), obj({})})}}), "{\"k\\n\":[[],{}]}"});
   cases.push_back({arr({obj({{"name", str("Ann")}, {"age", uint(30)}}),
@@ -94,7 +98,8 @@ TEST(JsonWriterTest, BufferedWriterGathersWritesAndKeepsRunsWhole) {
   ASSERT_TRUE(write_json(doc, out));
   ASSERT_TRUE(out.flush());
   EXPECT_EQ(sink.all(), to_json(doc));
-  EXPECT_EQ(sink.all(), "[\"head\",\"" + long_run + "\\n" + long_run + "\",7,\"" + block_run + "\"]");
+  EXPECT_EQ(sink.all(),
+            "[\"head\",\"" + long_run + "\\n" + long_run + "\",7,\"" + block_run + "\"]");
   int whole_runs = 0;
   for (const std::string& w : sink.writes) whole_runs += w == long_run || w == block_run;
   EXPECT_EQ(whole_runs, 3);
