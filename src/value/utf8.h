@@ -5,6 +5,39 @@
 
 namespace zarvel {
 
+// The length of the UTF-8 sequence a lead byte starts; 0 for a byte that cannot lead one
+// (continuation bytes, the overlong leads C0 and C1, and leads beyond U+10FFFF).
+inline int utf8_sequence_length(unsigned char lead) {
+  if (lead >= 0xC2 && lead <= 0xDF) return 2;
+  if (lead >= 0xE0 && lead <= 0xEF) return 3;
+  if (lead >= 0xF0 && lead <= 0xF4) return 4;
+  return 0;
+}
+
+inline bool is_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+// Checks a whole sequence of `length` bytes (from utf8_sequence_length of its lead). The narrowed
+// second-byte ranges reject overlong forms, UTF-16 surrogates and code points past U+10FFFF.
+inline bool is_valid_utf8_sequence(const unsigned char* s, int length) {
+  unsigned char second = s[1];
+  switch (length) {
+    case 2:
+      return is_continuation(second);
+    case 3: {
+      unsigned char low = s[0] == 0xE0 ? 0xA0 : 0x80;
+      unsigned char high = s[0] == 0xED ? 0x9F : 0xBF;
+      return second >= low && second <= high && is_continuation(s[2]);
+    }
+    case 4: {
+      unsigned char low = s[0] == 0xF0 ? 0x90 : 0x80;
+      unsigned char high = s[0] == 0xF4 ? 0x8F : 0xBF;
+      return second >= low && second <= high && is_continuation(s[2]) && is_continuation(s[3]);
+    }
+    default:
+      return false;
+  }
+}
+
 bool is_valid_utf8(std::string_view bytes) noexcept;
 
 }  // namespace zarvel
