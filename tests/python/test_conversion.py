@@ -10,6 +10,7 @@ import sys
 
 import pytest
 
+import zarvel
 from conftest import PanicException
 
 UNWRAP = "called `Result::unwrap()` on an `Err` value: "
@@ -396,13 +397,16 @@ def random_value(rng, depth=0):
     return {rng.choice(keys): random_value(rng, depth + 1) for _ in range(rng.randrange(0, 6))}
 
 
-def test_random_documents_round_trip(store):
+def test_random_documents_round_trip_through_memory_and_files(store, store_dir):
     rng = random.Random(20240611)
     documents = [{"v": random_value(rng), "i": i} for i in range(400)]
     found = round_trip(store, documents)
+    store.write("c")
+    reopened = zarvel.Zarvel(str(store_dir)).find("c")
     assert len(found) == len(documents)
-    for original, back in zip(documents, found):
+    for original, back, read in zip(documents, found, reopened):
         assert same_types(back, normalised(original)), original
+        assert same_types(read, back), original
 
 
 def test_no_reference_leaks(store):
@@ -419,3 +423,24 @@ def test_no_reference_leaks(store):
             store.insert("c", failing)
     assert len(store.find("c")) == 10_000
     assert (sys.getrefcount(key), sys.getrefcount(inner), sys.getrefcount(document)) == counts
+
+
+def test_memory_stays_flat_over_repeated_inserts_and_finds(store):
+    def resident_bytes():
+        with open("/proc/self/statm") as f:
+            return int(f.read().split()[1]) * 4096
+
+    documents = [{"i": i, "name": "x" * 20, "tags": [i, "t"], "o": {"f": i / 3}} for i in range(2000)]
+
+    def cycle():
+        store.insert_many("m", documents)
+        store.find("m")
+        store.find("m", {"o.f": {"$gte": 100}})
+        store.drop_collection("m")
+
+    for _ in range(10):
+        cycle()
+    before = resident_bytes()
+    for _ in range(50):  # 100k documents in and out
+        cycle()
+    assert resident_bytes() - before < 16 * 2**20

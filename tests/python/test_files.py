@@ -190,38 +190,6 @@ def assert_identical(a, b):
         assert a == b
 
 
-def test_random_documents_round_trip_through_files(tmp_path):
-    rng = random.Random(1234)
-
-    def make(depth):
-        kind = rng.randrange(8 if depth < 4 else 5)
-        if kind == 0:
-            return rng.choice([None, True, False])
-        if kind == 1:
-            return rng.randrange(-2**63, 2**64)
-        if kind == 2:
-            return struct.unpack("<d", struct.pack("<Q", rng.getrandbits(64)))[0]
-        if kind == 3:
-            return "".join(chr(rng.choice([rng.randrange(32, 127), rng.randrange(0, 0xD7FF)])) for _ in range(rng.randrange(12)))
-        if kind == 4:
-            return rng.uniform(-1e6, 1e6)
-        if kind in (5, 6):
-            return {str(rng.randrange(100)): make(depth + 1) for _ in range(rng.randrange(5))}
-        return [make(depth + 1) for _ in range(rng.randrange(5))]
-
-    docs = []
-    for _ in range(300):
-        doc = {"k": make(1), "v": make(1)}
-        docs.append(json.loads(json.dumps(doc, allow_nan=True), parse_constant=lambda c: None))
-    store = zarvel.Zarvel(str(tmp_path / "db"))
-    store.insert_many("c", docs)
-    store.write("c")
-    found = zarvel.Zarvel(str(tmp_path / "db")).find("c")
-    assert len(found) == len(docs)
-    for a, b in zip(found, docs):
-        assert_identical(a, b)
-
-
 def float_layout(x):
     """The store's float text, laid out from the shortest digits that repr() finds."""
     if x == 0:
