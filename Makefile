@@ -11,7 +11,7 @@ export PATH := $(abspath $(VENV))/bin:$(PATH)
 VPY := $(VENV)/bin/python
 CPP_BUILD := build/cpp
 
-.PHONY: run test test-cpp test-python install venv gtest clean
+.PHONY: run test test-cpp test-python install venv gtest clean bench
 
 run: install
 	$(VPY) examples/quickstart.py
@@ -41,6 +41,11 @@ test-cpp: gtest venv
 
 test-python: install
 	$(VPY) -m pytest -q
+
+# Optional: installs the peers it compares against; never part of `make test`.
+bench: install
+	$(VPY) -m pip install -q -r bench/requirements.txt
+	$(VPY) bench/run.py
 
 clean:
 	rm -rf build $(VENV)

@@ -1,0 +1,166 @@
+"""The timed measures: one helper times a callable, one table lists what zarvel is held against."""
+import json
+import os
+import sqlite3
+import statistics
+import subprocess
+import sys
+import time
+from dataclasses import dataclass
+from typing import Callable, Optional
+
+import orjson
+from tinydb import TinyDB, where
+from tinydb.storages import MemoryStorage
+
+import zarvel
+from data import make_documents
+
+# About 1 % of the documents match; both sides of each comparison ask exactly this.
+SELECTIVE_QUERY = {"score": {"$gte": 99.0}}
+SELECTIVE_SQL = "SELECT doc FROM docs WHERE json_extract(doc, '$.score') >= 99.0"
+# The same 100 documents at every size, so a cached answer costs the same to convert.
+FIXED_QUERY = {"id": {"$lt": 100}}
+CACHED_CALLS = 100
+COLLECTION = "c"
+
+
+def median_seconds(fn, repetitions, setup=None):
+    """Median wall time of `fn()` over `repetitions` runs; `setup()` runs untimed before each.
+
+    The result of `fn` is released only after the clock stops, so freeing it is not counted.
+    """
+    times = []
+    for _ in range(repetitions):
+        if setup is not None:
+            setup()
+        start = time.perf_counter()
+        result = fn()
+        times.append(time.perf_counter() - start)
+        del result
+    return statistics.median(times)
+
+
+@dataclass
+class Measure:
+    name: str
+    peer_name: str
+    zarvel: Callable[[], object]
+    peer: Callable[[], object]
+    goal: float  # highest acceptable zarvel / peer ratio
+    zarvel_setup: Optional[Callable[[], None]] = None
+    peer_setup: Optional[Callable[[], None]] = None
+    note: str = ""
+
+
+class Corpus:
+    """One size of data set, held by zarvel and by every peer, inside `workdir`."""
+
+    def __init__(self, workdir, count):
+        self.count = count
+        self.documents = make_documents(count)
+        self.blob = orjson.dumps(self.documents)
+        self.directory = os.path.join(workdir, "store%d" % count)
+        self.store = zarvel.Zarvel(self.directory)
+        self.store.insert_many(COLLECTION, self.documents)
+        self.store.write(COLLECTION)
+        self.file = os.path.join(self.directory, COLLECTION + ".json")
+        self.peer_file = os.path.join(workdir, "peer%d.json" % count)
+        self._fresh = None
+        self._sqlite = None
+        self._tinydb = None
+
+    def sqlite(self):
+        if self._sqlite is None:
+            self._sqlite = sqlite3.connect(":memory:")
+            self._sqlite.execute("CREATE TABLE docs (doc TEXT)")
+            self._sqlite.executemany("INSERT INTO docs VALUES (?)", ((json.dumps(d),) for d in self.documents))
+        return self._sqlite
+
+    def tinydb(self):
+        if self._tinydb is None:
+            self._tinydb = TinyDB(storage=MemoryStorage)
+            self._tinydb.insert_multiple(self.documents)
+        return self._tinydb
+
+    def fresh_store(self):
+        """Drops the previous fresh store (untimed) and opens an empty one."""
+        self._fresh = None
+        self._fresh = zarvel.Zarvel(self.directory + "-fresh%d" % time.perf_counter_ns())
+
+    def insert_into_fresh(self):
+        self._fresh.insert_many(COLLECTION, self.documents)
+
+    def open_store(self):
+        return zarvel.Zarvel(self.directory)
+
+    def load_peer_file(self):
+        with open(self.file, "rb") as f:
+            return orjson.loads(f.read())
+
+    def write_peer_file(self):
+        with open(self.peer_file, "wb") as f:
+            f.write(orjson.dumps(self.documents))
+
+    def update_store(self):
+        # The update trace goes to file descriptor 1 itself; keep it out of the table.
+        sys.stdout.flush()
+        saved = os.dup(1)
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        try:
+            os.dup2(devnull, 1)
+            self.store.update(COLLECTION, {"visits": {"$inc": 1}})
+        finally:
+            os.dup2(saved, 1)
+            os.close(saved)
+            os.close(devnull)
+
+    def update_dicts(self):
+        for d in self.documents:
+            d["visits"] += 1
+
+    def cached_find(self):
+        for _ in range(CACHED_CALLS):
+            self.store.find(COLLECTION, FIXED_QUERY)
+
+
+def table(small, large):
+    """The measures, `small` and `large` being the 10k and 100k (or 1M) corpora."""
+    big = "%dk" % (large.count // 1000)
+    little = "%dk" % (small.count // 1000)
+    return [
+        Measure("insert_many " + big, "orjson.dumps", large.insert_into_fresh,
+                lambda: orjson.dumps(large.documents), 1.0, zarvel_setup=large.fresh_store),
+        Measure("find() all " + big, "orjson.loads", lambda: large.store.find(COLLECTION),
+                lambda: orjson.loads(large.blob), 0.8),
+        Measure("find 1% uncached " + big, "list comprehension",
+                lambda: large.store.find(COLLECTION, SELECTIVE_QUERY),
+                lambda: [d for d in large.documents if d["score"] >= 99.0], 1 / 5,
+                zarvel_setup=large.store.clear_cache),
+        Measure("find 1% uncached " + big, "sqlite3 json_extract",
+                lambda: large.store.find(COLLECTION, SELECTIVE_QUERY),
+                lambda: [json.loads(r[0]) for r in large.sqlite().execute(SELECTIVE_SQL)], 1 / 20,
+                zarvel_setup=large.store.clear_cache, peer_setup=large.sqlite),
+        Measure("find 1% uncached " + little, "TinyDB search",
+                lambda: small.store.find(COLLECTION, SELECTIVE_QUERY),
+                lambda: small.tinydb().search(where("score") >= 99.0), 1 / 200,
+                zarvel_setup=small.store.clear_cache, peer_setup=lambda: small.tinydb().clear_cache()),
+        Measure("cached find x%d %s" % (CACHED_CALLS, big), "zarvel at " + little,
+                large.cached_find, small.cached_find, 1.5,
+                zarvel_setup=large.cached_find, peer_setup=small.cached_find,
+                note="same 100 matches at both sizes; ~1 means independent of size"),
+        Measure("open store " + big, "orjson.loads of file", large.open_store, large.load_peer_file, 1 / 5,
+                note="collection file of %.1f MB (the goal is stated for a 100 MB file)"
+                % (os.path.getsize(large.file) / 1e6)),
+        Measure("write " + big, "orjson.dumps + write", lambda: large.store.write(COLLECTION),
+                large.write_peer_file, 1.0),
+        Measure("update $inc " + big, "Python loop", large.update_store, large.update_dicts, 1 / 5),
+    ]
+
+
+def rss_bytes_per_document(kind, count):
+    """Resident growth per document of `kind` ("zarvel" or "dicts"), measured in a fresh process."""
+    probe = os.path.join(os.path.dirname(os.path.abspath(__file__)), "rss_probe.py")
+    out = subprocess.run([sys.executable, probe, kind, str(count)], check=True,
+                         capture_output=True, text=True).stdout
+    return int(out.split()[-1]) / count

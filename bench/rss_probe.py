@@ -1,0 +1,43 @@
+"""Prints the resident-memory growth, in bytes, of holding N documents as zarvel or as dicts.
+
+Usage: rss_probe.py zarvel|dicts N. Run in a fresh process so that nothing else is resident.
+"""
+import gc
+import itertools
+import os
+import sys
+import tempfile
+
+import zarvel
+from data import iter_documents
+
+_CHUNK = 1000
+
+
+def resident_bytes():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
+def main():
+    kind, count = sys.argv[1], int(sys.argv[2])
+    with tempfile.TemporaryDirectory() as parent:
+        store = zarvel.Zarvel(os.path.join(parent, "db"))
+        documents = iter_documents(count)
+        gc.collect()
+        before = resident_bytes()
+        if kind == "zarvel":
+            # Small chunks: the dicts of one chunk are freed before the next is built.
+            while chunk := list(itertools.islice(documents, _CHUNK)):
+                store.insert_many("c", chunk)
+            del chunk
+            held = store
+        else:
+            held = list(documents)
+        gc.collect()
+        print(resident_bytes() - before)
+        del held
+
+
+if __name__ == "__main__":
+    main()
