@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "binding/py_ref.h"
+#include "convert/conversion_error.h"
 
 namespace zarvel {
 
@@ -69,19 +70,9 @@ bool bind_keyword(const Parameters& p, PyObject* keyword, PyObject* value, PyObj
   return false;
 }
 
-std::string type_qualname(PyObject* object) {
-  PyRef name = PyRef::steal(PyType_GetQualName(Py_TYPE(object)));
-  const char* text = name ? PyUnicode_AsUTF8(name.get()) : nullptr;
-  if (text == nullptr) {
-    PyErr_Clear();
-    return "unknown";
-  }
-  return text;
-}
-
 bool wrong_type(PyObject* object, const char* parameter, const char* target) {
   PyErr_Format(PyExc_TypeError, "argument '%s': '%s' object cannot be converted to '%s'", parameter,
-               type_qualname(object).c_str(), target);
+               qualified_name(Py_TYPE(object)).c_str(), target);
   return false;
 }
 

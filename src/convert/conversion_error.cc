@@ -4,9 +4,6 @@
 
 namespace zarvel {
 
-namespace {
-
-// The qualified name of `type` as UTF-8, or "unknown" (with the host's error cleared).
 std::string qualified_name(PyTypeObject* type) {
   PyRef name = PyRef::steal(PyType_GetQualName(type));
   if (name) {
@@ -17,6 +14,8 @@ std::string qualified_name(PyTypeObject* type) {
   PyErr_Clear();
   return "unknown";
 }
+
+namespace {
 
 void set_exception(PyObject* type, const std::string& text) {
   PyRef message = PyRef::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));

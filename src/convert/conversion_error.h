@@ -12,6 +12,9 @@
 
 namespace zarvel {
 
+// The qualified name of `type` as UTF-8, or "unknown" (with the host's error cleared).
+std::string qualified_name(PyTypeObject* type);
+
 class ConversionError {
  public:
   enum class Kind : unsigned char {
