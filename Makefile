@@ -49,3 +49,6 @@ bench: install
 
 clean:
 	rm -rf build $(VENV)
+
+# Further targets (fuzzing, sanitizers, packaging) live in their own files.
+include $(wildcard mk/*.mk)
