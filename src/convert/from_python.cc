@@ -122,7 +122,7 @@ class Converter {
   bool convert_int(PyObject* object, Value& out);
   bool convert_wide_int(PyObject* object, Value& out);
   bool convert_float(PyObject* object, Value& out);
-  bool convert_key(PyObject* key, std::string& out);
+  bool convert_key(PyObject* key, Key& out);
   bool convert_exact_list(PyObject* list, Value& out, int depth);
   bool convert_exact_tuple(PyObject* tuple, Value& out, int depth);
   bool convert_sequence(PyObject* sequence, Value& out, int depth);
@@ -209,14 +209,14 @@ bool Converter::convert_float(PyObject* object, Value& out) {
   return true;
 }
 
-bool Converter::convert_key(PyObject* key, std::string& out) {
+bool Converter::convert_key(PyObject* key, Key& out) {
   if (!PyUnicode_Check(key)) {
     return fail(ConversionError::unexpected_type(Py_TYPE(key), "PyString"));
   }
   Py_ssize_t size = 0;
   const char* text = PyUnicode_AsUTF8AndSize(key, &size);
   if (text == nullptr) return fail_with_pending();
-  out.assign(text, static_cast<std::size_t>(size));
+  out = Key(std::string_view(text, static_cast<std::size_t>(size)));
   return true;
 }
 

@@ -40,7 +40,7 @@ Result<Value> parse_query(std::string_view key, const Value& value, std::vector<
     if (object.empty()) return Status::panic("Error while parsing query");
     const Object::Member& first = object.front();
     if (is_keyword(first.key)) {
-      fields.push_back(first.key);
+      fields.emplace_back(first.key.view());
       return Value(first.value);
     }
     key = first.key;

@@ -394,7 +394,7 @@ class Reader {
         if (*pos_ != '"') return false;
         std::string_view key_text;
         if (!parse_string(key_text)) return false;
-        std::string key(key_text);
+        Key key(key_text);
         if (!skip_whitespace() || *pos_ != ':') return false;
         ++pos_;
         if (!skip_whitespace()) return false;
@@ -412,35 +412,10 @@ class Reader {
     return true;
   }
 
-  // Moves the members above `base` off the stack into a vector in ascending key order, keeping
-  // only the last of equal keys. Ordering here, through a reusable index permutation, spares
-  // Object::from_members a stable sort with its temporary buffer on every unsorted object.
+  // Moves the members above `base` off the stack into their own vector.
   std::vector<Object::Member> take_members(std::size_t base) {
     auto first = members_.begin() + static_cast<std::ptrdiff_t>(base);
-    std::size_t n = members_.size() - base;
-    bool sorted = true;
-    for (std::size_t i = 1; i < n && sorted; ++i) sorted = first[i - 1].key < first[i].key;
-    std::vector<Object::Member> members;
-    if (sorted) {
-      members.assign(std::make_move_iterator(first), std::make_move_iterator(members_.end()));
-    } else {
-      order_.resize(n);
-      for (std::size_t i = 0; i < n; ++i) order_[i] = static_cast<std::uint32_t>(i);
-      // Equal keys stay in reading order, so the last of a run is the one read last.
-      std::sort(order_.begin(), order_.end(), [first](std::uint32_t a, std::uint32_t b) {
-        int c = first[a].key.compare(first[b].key);
-        return c < 0 || (c == 0 && a < b);
-      });
-      std::size_t kept = 0;
-      for (std::size_t i = 0; i < n; ++i) {
-        kept += i + 1 == n || first[order_[i]].key != first[order_[i + 1]].key;
-      }
-      members.reserve(kept);
-      for (std::size_t i = 0; i < n; ++i) {
-        if (i + 1 < n && first[order_[i]].key == first[order_[i + 1]].key) continue;
-        members.push_back(std::move(first[order_[i]]));
-      }
-    }
+    std::vector<Object::Member> members(std::make_move_iterator(first), std::make_move_iterator(members_.end()));
     members_.erase(first, members_.end());
     return members;
   }
@@ -610,7 +585,6 @@ class Reader {
   std::string number_text_;
   std::vector<Value> elements_;
   std::vector<Object::Member> members_;
-  std::vector<std::uint32_t> order_;
   char buffer_[kReadBufferSize + 1];
 };
 

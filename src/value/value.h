@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "value/key.h"
+
 namespace zarvel {
 
 // The numbers of the kinds are part of the result-cache key: keep them.
@@ -139,7 +141,7 @@ static_assert(sizeof(Value) == 16, "Value must stay 16 bytes");
 class Object {
  public:
   struct Member {
-    std::string key;
+    Key key;
     Value value;
   };
   using const_iterator = std::vector<Member>::const_iterator;
@@ -161,7 +163,7 @@ class Object {
   const Value* find(std::string_view key) const noexcept;
   Value* find(std::string_view key) noexcept;
   // Replaces the value of an existing key, else inserts in key order.
-  void insert_or_assign(std::string key, Value value);
+  void insert_or_assign(std::string_view key, Value value);
   // Returns whether the key was present.
   bool erase(std::string_view key);
 

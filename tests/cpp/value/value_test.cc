@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -45,7 +46,7 @@ TEST(ValueTest, ObjectKeepsKeysInByteOrderAndLastDuplicateWins) {
   Object o = Object::from_members({{"b", uint(1)}, {"a", uint(2)}, {"B", uint(3)}, {"é", uint(4)},
                                    {"z", uint(5)}, {"ab", uint(6)}, {"a", uint(7)}});
   std::vector<std::string> keys;
-  for (const auto& m : o) keys.push_back(m.key);
+  for (const auto& m : o) keys.emplace_back(m.key.view());
   EXPECT_EQ(keys, (std::vector<std::string>{"B", "a", "ab", "b", "z", "é"}));
   EXPECT_EQ(*o.find("a"), uint(7));
 
@@ -57,6 +58,33 @@ TEST(ValueTest, ObjectKeepsKeysInByteOrderAndLastDuplicateWins) {
   EXPECT_TRUE(o.erase("ab"));
   EXPECT_FALSE(o.erase("ab"));
   EXPECT_EQ(o.find("ab"), nullptr);
+}
+
+// Small and large objects take different sort and search paths, and keys of up to 15 bytes are
+// stored differently from longer ones: every combination must order and find alike.
+TEST(ValueTest, ObjectsOfEverySizeSortAndFindKeysOfEveryLength) {
+  for (std::size_t count : {2u, 9u, 17u, 33u, 80u}) {
+    std::vector<Object::Member> members;
+    std::vector<std::string> expected;
+    for (std::size_t i = count; i-- > 0;) {
+      std::string key = std::string(i % 20, static_cast<char>('a' + i % 7)) + std::to_string(i);
+      members.push_back({Key(key), uint(0)});
+      members.push_back({Key(key), uint(i)});  // the later duplicate wins
+      expected.push_back(key);
+    }
+    std::sort(expected.begin(), expected.end());
+    Object o = Object::from_members(std::move(members));
+    Object copy = o;
+    std::vector<std::string> keys;
+    for (const auto& m : copy) keys.emplace_back(m.key.view());
+    EXPECT_EQ(keys, expected) << count;
+    for (std::size_t i = 0; i < count; ++i) {
+      std::string key = std::string(i % 20, static_cast<char>('a' + i % 7)) + std::to_string(i);
+      ASSERT_NE(o.find(key), nullptr) << key;
+      EXPECT_EQ(*o.find(key), uint(i));
+      EXPECT_EQ(o.find(key + "x"), nullptr);
+    }
+  }
 }
 
 TEST(ValueTest, CopiesAreDeepAndMovesLeaveNull) {

@@ -1,0 +1,73 @@
+// The key of an object member. A Key is 16 bytes: keys of up to 15 bytes (nearly all of them) live
+// inside it, longer keys in one heap block. Keys compare as byte strings (unsigned bytes, a prefix
+// before its extensions), like std::string_view.
+#pragma once
+
+#include <compare>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+namespace zarvel {
+
+class Key {
+ public:
+  Key() noexcept { bytes_[kTagIndex] = 0; }
+  // Implicit, like std::string's, so members read as {"name", value}.
+  Key(std::string_view text);
+  Key(const char* text) : Key(std::string_view(text)) {}
+  Key(const Key& other) : Key(other.view()) {}
+  Key(Key&& other) noexcept {
+    std::memcpy(bytes_, other.bytes_, sizeof bytes_);
+    other.bytes_[kTagIndex] = 0;
+  }
+  Key& operator=(const Key& other);
+  Key& operator=(Key&& other) noexcept;
+  ~Key() {
+    if (is_heap()) release();
+  }
+
+  std::size_t size() const noexcept { return is_heap() ? heap()->size : tag(); }
+  const char* data() const noexcept { return is_heap() ? heap()->data() : bytes_; }
+  std::string_view view() const noexcept {
+    if (is_heap()) return {heap()->data(), heap()->size};
+    return {bytes_, tag()};
+  }
+  operator std::string_view() const noexcept { return view(); }
+
+  // Equality without a full comparison when the lengths differ, which is the common case.
+  bool equals(std::string_view text) const noexcept {
+    return size() == text.size() && std::memcmp(data(), text.data(), text.size()) == 0;
+  }
+
+  friend bool operator==(const Key& a, const Key& b) noexcept { return a.equals(b.view()); }
+  friend std::strong_ordering operator<=>(const Key& a, const Key& b) noexcept {
+    return a.view() <=> b.view();
+  }
+
+ private:
+  struct HeapKey {
+    std::size_t size;
+    char* data() noexcept { return reinterpret_cast<char*>(this + 1); }
+  };
+  static constexpr std::size_t kInlineCapacity = 15;
+  static constexpr std::size_t kTagIndex = 15;
+  // The tag is the inline length, or kHeapTag when bytes_ starts with a HeapKey pointer.
+  static constexpr std::uint8_t kHeapTag = 0xFF;
+
+  std::uint8_t tag() const noexcept { return static_cast<std::uint8_t>(bytes_[kTagIndex]); }
+  bool is_heap() const noexcept { return tag() == kHeapTag; }
+  HeapKey* heap() const noexcept {
+    HeapKey* block;
+    std::memcpy(&block, bytes_, sizeof block);
+    return block;
+  }
+  void release() noexcept;
+
+  alignas(8) char bytes_[16];
+};
+
+static_assert(sizeof(Key) == 16, "Key must stay 16 bytes");
+
+}  // namespace zarvel
