@@ -22,15 +22,6 @@ Key& Key::operator=(const Key& other) {
   return *this;
 }
 
-Key& Key::operator=(Key&& other) noexcept {
-  if (this != &other) {
-    if (is_heap()) release();
-    std::memcpy(bytes_, other.bytes_, sizeof bytes_);
-    other.bytes_[kTagIndex] = 0;
-  }
-  return *this;
-}
-
 void Key::release() noexcept {
   HeapKey* block = heap();
   block->~HeapKey();

@@ -23,7 +23,14 @@ class Key {
     other.bytes_[kTagIndex] = 0;
   }
   Key& operator=(const Key& other);
-  Key& operator=(Key&& other) noexcept;
+  Key& operator=(Key&& other) noexcept {
+    if (this != &other) {
+      if (is_heap()) release();
+      std::memcpy(bytes_, other.bytes_, sizeof bytes_);
+      other.bytes_[kTagIndex] = 0;
+    }
+    return *this;
+  }
   ~Key() {
     if (is_heap()) release();
   }
