@@ -75,6 +75,26 @@ class PinnedScope {
   std::size_t base_;
 };
 
+// The members of the objects being converted, innermost last: one growing buffer serves every
+// object of a call, and each object's block is then built at its exact size. Takes the members
+// above its base off the stack when it ends.
+class MemberScope {
+ public:
+  explicit MemberScope(std::vector<Member>& stack) : stack_(stack), base_(stack.size()) {}
+  MemberScope(const MemberScope&) = delete;
+  MemberScope& operator=(const MemberScope&) = delete;
+  ~MemberScope() { stack_.resize(base_); }
+
+  void push(Key&& key, Value&& value) { stack_.push_back(Member{std::move(key), std::move(value)}); }
+  Object take_object() {
+    return Object::from_members(stack_.data() + base_, stack_.data() + stack_.size());
+  }
+
+ private:
+  std::vector<Member>& stack_;
+  std::size_t base_;
+};
+
 int as_byte_array(PyObject* integer, unsigned char (&bytes)[16], bool is_signed) {
 #if PY_VERSION_HEX >= 0x030D0000
   return _PyLong_AsByteArray(reinterpret_cast<PyLongObject*>(integer), bytes, sizeof bytes, 1,
@@ -128,7 +148,7 @@ class Converter {
   bool convert_sequence(PyObject* sequence, Value& out, int depth);
   bool convert_exact_dict(PyObject* dict, Value& out, int depth);
   bool convert_pinned_entries(PyObject* dict, Py_ssize_t position, PyObject* key, PyObject* value,
-                              std::vector<Member>& members, int depth);
+                              MemberScope& members, int depth);
   bool convert_mapping(PyObject* mapping, Value& out, int depth);
   bool convert_set(PyObject* set, Value& out, int depth);
   bool convert_uncommon(PyObject* object, Value& out, int depth);
@@ -137,6 +157,7 @@ class Converter {
 
   std::optional<ConversionError> error_;
   std::vector<PyObject*> pinned_entries_;
+  std::vector<Member> members_;
 };
 
 bool Converter::convert(PyObject* object, Value& out, int depth) {
@@ -283,8 +304,7 @@ bool Converter::convert_sequence(PyObject* sequence, Value& out, int depth) {
 // the snapshot semantics of the generic walk whatever the nested conversions do.
 bool Converter::convert_exact_dict(PyObject* dict, Value& out, int depth) {
   if (!enter_container(depth)) return false;
-  std::vector<Member> members;
-  members.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(dict)));
+  MemberScope members(members_);
   Py_ssize_t position = 0;
   PyObject* key;
   PyObject* value;
@@ -293,17 +313,18 @@ bool Converter::convert_exact_dict(PyObject* dict, Value& out, int depth) {
       if (!convert_pinned_entries(dict, position, key, value, members, depth)) return false;
       break;
     }
-    Member& member = members.emplace_back();
-    if (!convert_key(key, member.key)) return false;
-    if (!convert_plain_scalar(value, member.value)) return false;
+    Key member_key;
+    Value member_value;
+    if (!convert_key(key, member_key) || !convert_plain_scalar(value, member_value)) return false;
+    members.push(std::move(member_key), std::move(member_value));
   }
-  out = Value(Object::from_members(std::move(members)));
+  out = Value(members.take_object());
   return true;
 }
 
 // Converts (key, value) and the entries after `position`, pinned first.
 bool Converter::convert_pinned_entries(PyObject* dict, Py_ssize_t position, PyObject* key,
-                                       PyObject* value, std::vector<Member>& members, int depth) {
+                                       PyObject* value, MemberScope& members, int depth) {
   PinnedScope scope(pinned_entries_);
   scope.push(key);
   scope.push(value);
@@ -316,9 +337,10 @@ bool Converter::convert_pinned_entries(PyObject* dict, Py_ssize_t position, PyOb
     // Indexes, not pointers: nested walks push onto the same vector and may move it.
     PyObject* entry_key = pinned_entries_[i];
     PyObject* entry_value = pinned_entries_[i + 1];
-    Member& member = members.emplace_back();
-    if (!convert_key(entry_key, member.key)) return false;
-    if (!convert(entry_value, member.value, depth + 1)) return false;
+    Key member_key;
+    Value member_value;
+    if (!convert_key(entry_key, member_key) || !convert(entry_value, member_value, depth + 1)) return false;
+    members.push(std::move(member_key), std::move(member_value));
   }
   return true;
 }
@@ -331,18 +353,18 @@ bool Converter::convert_mapping(PyObject* mapping, Value& out, int depth) {
   if (!values) return fail_with_pending();
   Py_ssize_t size = PyMapping_Size(mapping);
   if (size < 0) return fail_with_pending();
-  std::vector<Member> members;
-  members.reserve(static_cast<std::size_t>(std::min(size, kMaxReserveFromHint)));
+  MemberScope members(members_);
   for (Py_ssize_t i = 0; i < size; ++i) {
     PyRef key = PyRef::steal(PySequence_GetItem(keys.get(), i));
     if (!key) return fail_with_pending();
     PyRef value = PyRef::steal(PySequence_GetItem(values.get(), i));
     if (!value) return fail_with_pending();
-    Member& member = members.emplace_back();
-    if (!convert_key(key.get(), member.key)) return false;
-    if (!convert(value.get(), member.value, depth + 1)) return false;
+    Key member_key;
+    Value member_value;
+    if (!convert_key(key.get(), member_key) || !convert(value.get(), member_value, depth + 1)) return false;
+    members.push(std::move(member_key), std::move(member_value));
   }
-  out = Value(Object::from_members(std::move(members)));
+  out = Value(members.take_object());
   return true;
 }
 

@@ -408,16 +408,15 @@ class Reader {
       }
     }
     ++nesting_budget_;
-    out = Value(Object::from_members(take_members(base)));
+    out = Value(take_object(base));
     return true;
   }
 
-  // Moves the members above `base` off the stack into their own vector.
-  std::vector<Object::Member> take_members(std::size_t base) {
-    auto first = members_.begin() + static_cast<std::ptrdiff_t>(base);
-    std::vector<Object::Member> members(std::make_move_iterator(first), std::make_move_iterator(members_.end()));
-    members_.erase(first, members_.end());
-    return members;
+  // Builds the object of the members above `base` and takes them off the stack.
+  Object take_object(std::size_t base) {
+    Object object = Object::from_members(members_.data() + base, members_.data() + members_.size());
+    members_.resize(base);
+    return object;
   }
 
   // Reads the string whose opening quote is at pos_. The contents stay in the read buffer when

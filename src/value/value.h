@@ -54,8 +54,61 @@ class Number {
 };
 
 class Value;
-class Object;
 using Array = std::vector<Value>;
+
+// A JSON object: members held in ascending byte order of their keys (unsigned byte comparison,
+// a prefix before its extensions), each key once. An Object is one pointer to a single block
+// holding the member count, the capacity and the members, so a document value inside a Value
+// costs one allocation per object. Copying is a deep copy.
+class Object {
+ public:
+  struct Member;
+  using const_iterator = const Member*;
+  using iterator = Member*;
+
+  Object() noexcept = default;
+  Object(const Object& other);
+  Object(Object&& other) noexcept : block_(other.block_) { other.block_ = nullptr; }
+  Object& operator=(const Object& other);
+  Object& operator=(Object&& other) noexcept;
+  ~Object() { release(); }
+
+  // Takes members in any order; for equal keys the one given last wins. The range form moves
+  // the members out of [first, last) and leaves that range reordered and moved-from.
+  static Object from_members(std::vector<Member>&& members);
+  static Object from_members(Member* first, Member* last);
+
+  std::size_t size() const noexcept;
+  bool empty() const noexcept { return size() == 0; }
+  const_iterator begin() const noexcept;
+  const_iterator end() const noexcept;
+  iterator begin() noexcept;
+  iterator end() noexcept;
+  const Member& front() const noexcept;
+
+  // Null when absent. The pointer lives until the object is next changed.
+  const Value* find(std::string_view key) const noexcept;
+  Value* find(std::string_view key) noexcept;
+  // Replaces the value of an existing key, else inserts in key order.
+  void insert_or_assign(std::string_view key, Value value);
+  // Returns whether the key was present.
+  bool erase(std::string_view key);
+
+  friend bool operator==(const Object& a, const Object& b) noexcept;
+
+ private:
+  struct Block;
+
+  // A block for `capacity` members of which the first `size` are taken to be built. Throws
+  // std::bad_alloc, also beyond 2^32 - 1 members.
+  static Block* allocate(std::size_t size, std::size_t capacity);
+  const_iterator lower_bound(std::string_view key) const noexcept;
+  // Makes room for one more member at `position`, which is left unconstructed.
+  iterator open_gap(std::size_t position);
+  void release() noexcept;
+
+  Block* block_ = nullptr;  // null while empty
+};
 
 class Value {
  public:
@@ -96,8 +149,8 @@ class Value {
   std::string_view as_string() const noexcept;
   const Array& as_array() const noexcept { return *payload_.array; }
   Array& as_array() noexcept { return *payload_.array; }
-  const Object& as_object() const noexcept { return *payload_.object; }
-  Object& as_object() noexcept { return *payload_.object; }
+  const Object& as_object() const noexcept { return payload_.object; }
+  Object& as_object() noexcept { return payload_.object; }
 
   friend bool operator==(const Value& a, const Value& b) noexcept;
 
@@ -126,56 +179,29 @@ class Value {
   std::uint8_t aux_;
   char inline_head_[6];
   union Payload {
+    Payload() noexcept : bits(0) {}
+    ~Payload() {}
     std::uint64_t bits;
     HeapString* string;
     Array* array;
-    Object* object;
+    Object object;  // the handle itself: an object's members are one hop away
     char inline_tail[8];
   } payload_;
 };
 
 static_assert(sizeof(Value) == 16, "Value must stay 16 bytes");
 
-// A JSON object: members held in ascending byte order of their keys (unsigned byte comparison,
-// a prefix before its extensions), each key once.
-class Object {
- public:
-  struct Member {
-    Key key;
-    Value value;
-  };
-  using const_iterator = std::vector<Member>::const_iterator;
-  using iterator = std::vector<Member>::iterator;
-
-  Object() = default;
-  // Takes members in any order; for equal keys the one given last wins.
-  static Object from_members(std::vector<Member>&& members);
-
-  std::size_t size() const noexcept { return members_.size(); }
-  bool empty() const noexcept { return members_.empty(); }
-  const_iterator begin() const noexcept { return members_.begin(); }
-  const_iterator end() const noexcept { return members_.end(); }
-  iterator begin() noexcept { return members_.begin(); }
-  iterator end() noexcept { return members_.end(); }
-  const Member& front() const noexcept { return members_.front(); }
-
-  // Null when absent. The pointer lives until the object is next changed.
-  const Value* find(std::string_view key) const noexcept;
-  Value* find(std::string_view key) noexcept;
-  // Replaces the value of an existing key, else inserts in key order.
-  void insert_or_assign(std::string_view key, Value value);
-  // Returns whether the key was present.
-  bool erase(std::string_view key);
-
-  friend bool operator==(const Object& a, const Object& b) noexcept { return a.members_ == b.members_; }
+struct Object::Member {
+  Key key;
+  Value value;
   friend bool operator==(const Member& a, const Member& b) noexcept {
     return a.key == b.key && a.value == b.value;
   }
-
- private:
-  const_iterator lower_bound(std::string_view key) const noexcept;
-  std::vector<Member> members_;
 };
+
+inline Object::const_iterator Object::end() const noexcept { return begin() + size(); }
+inline Object::iterator Object::end() noexcept { return begin() + size(); }
+inline const Object::Member& Object::front() const noexcept { return *begin(); }
 
 // Member lookup: the member's value for an object holding `key`, else null (never fails).
 const Value* get(const Value& value, std::string_view key) noexcept;
