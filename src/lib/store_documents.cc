@@ -1,4 +1,5 @@
 // Inserting, importing, finding and updating documents.
+#include <algorithm>
 #include <utility>
 
 #include "lib/collection_file.h"
@@ -26,8 +27,14 @@ Status Store::insert_in_collection(std::string_view name, Value value) {
   std::vector<Value>& documents = collection->documents;
   if (value.is_array()) {
     Array& elements = value.as_array();
-    documents.reserve(documents.size() + elements.size());
-    for (Value& element : elements) documents.push_back(std::move(element));
+    if (documents.empty()) {
+      documents = std::move(elements);
+    } else {
+      // Grown geometrically: reserving the exact size would make many small inserts quadratic.
+      std::size_t needed = documents.size() + elements.size();
+      if (needed > documents.capacity()) documents.reserve(std::max(needed, 2 * documents.capacity()));
+      for (Value& element : elements) documents.push_back(std::move(element));
+    }
   } else {
     documents.push_back(std::move(value));
   }

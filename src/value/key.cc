@@ -2,11 +2,13 @@
 
 #include <new>
 
+#include "value/small_copy.h"
+
 namespace zarvel {
 
 Key::Key(std::string_view text) {
   if (text.size() <= kInlineCapacity) {
-    if (!text.empty()) std::memcpy(bytes_, text.data(), text.size());
+    copy_small(bytes_, text.data(), text.size());
     bytes_[kTagIndex] = static_cast<char>(text.size());
     return;
   }

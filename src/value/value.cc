@@ -5,6 +5,8 @@
 #include <cstring>
 #include <new>
 
+#include "value/small_copy.h"
+
 namespace zarvel {
 
 Number Number::from_float(double d) noexcept {
@@ -35,7 +37,7 @@ Value::Value(std::string_view s) : kind_(Kind::kString) {
   payload_.bits = 0;
   if (s.size() <= kInlineCapacity) {
     aux_ = static_cast<std::uint8_t>(s.size());
-    if (!s.empty()) std::memcpy(inline_data(), s.data(), s.size());
+    copy_small(inline_data(), s.data(), s.size());
     return;
   }
   aux_ = kHeapStringTag;

@@ -5,8 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "value/key.h"
@@ -162,15 +164,18 @@ class Value {
   };
   static constexpr std::size_t kInlineCapacity = 14;
   static constexpr std::uint8_t kHeapStringTag = 0xFF;
+  static constexpr std::size_t kInlineOffset = 2;
 
   void copy_raw(const Value& other) noexcept {
-    for (int i = 0; i < 6; ++i) inline_head_[i] = other.inline_head_[i];
+    std::memcpy(inline_head_, other.inline_head_, sizeof inline_head_);
     payload_.bits = other.payload_.bits;
   }
   void copy_from(const Value& other);
   void release() noexcept;
-  char* inline_data() noexcept { return inline_head_; }
-  const char* inline_data() const noexcept { return inline_head_; }
+  // An inline string runs from inline_head_ on into the payload; addressed from the value's own
+  // start so that the compiler sees the whole 14 bytes.
+  char* inline_data() noexcept { return reinterpret_cast<char*>(this) + kInlineOffset; }
+  const char* inline_data() const noexcept { return reinterpret_cast<const char*>(this) + kInlineOffset; }
 
   // Layout: kind, aux, then 14 bytes that are either an inline string (aux = its length) or six
   // bytes of padding followed by the 8-byte payload. aux also holds the number form, or
@@ -190,6 +195,7 @@ class Value {
 };
 
 static_assert(sizeof(Value) == 16, "Value must stay 16 bytes");
+static_assert(std::is_standard_layout_v<Value>, "inline strings are addressed by offset");
 
 struct Object::Member {
   Key key;
