@@ -96,7 +96,12 @@ Status Store::create_collection(std::string_view name) {
   std::string content = "{ ";
   append_json_string(content, name);
   content += ":[] }";
-  if (Status written = zarvel::write_all(file.value().fd(), content); !written.ok()) return written;
+  if (Status written = zarvel::write_all(file.value().fd(), content); !written.ok()) {
+    // A partly written file would make every later open of the directory fail. Nothing was at
+    // the path before this call, so removing it loses nothing.
+    (void)remove_file(path);
+    return written;
+  }
   if (registry_.find(name) == registry_.end()) register_collection(name, {});
   return Status();
 }

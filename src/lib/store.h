@@ -51,8 +51,8 @@ class Store {
   // Appends `value` to the collection, or each element when it is an array. A missing collection
   // is loaded from its file, or created when it has none.
   Status insert_in_collection(std::string_view name, Value value);
-  // Appends the documents of an import file whose members name collections. Every member name is
-  // checked before anything is appended.
+  // Appends the documents of an import file whose members name collections: all or nothing, since
+  // every collection is loaded or created before the first document is appended.
   Status load_from_document(const std::string& path);
   // Appends the documents of an import file holding one array.
   Status insert_many_from_document(std::string_view name, const std::string& path);
@@ -87,6 +87,10 @@ class Store {
   // Reads a collection file (array or keyed form) and registers its documents as `name`.
   Status load_collection_file(const std::string& path, std::string_view name);
   SharedCollection lookup(std::string_view name) const;
+  // The collection an insert appends to: registered, loaded from its file, or created (`created`).
+  Result<SharedCollection> collection_for_insert(std::string_view name, bool& created);
+  // Appends `value`, or each element when it is an array, and forgets the collection's cached answers.
+  void append(std::string_view name, Collection& collection, Value value);
   // Registers `documents` as the collection `name`, replacing any earlier one.
   void register_collection(std::string_view name, std::vector<Value> documents);
 

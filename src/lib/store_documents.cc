@@ -11,20 +11,23 @@
 
 namespace zarvel {
 
-Status Store::insert_in_collection(std::string_view name, Value value) {
+Result<SharedCollection> Store::collection_for_insert(std::string_view name, bool& created) {
+  created = false;
   if (Status valid = validate_collection_name(name); !valid.ok()) return valid;
-  SharedCollection collection = lookup(name);
-  if (!collection) {
-    // A collection with a file is loaded first, so its stored documents are kept.
-    if (path_exists(collection_file_path(directory_, name))) {
-      if (Status loaded = update_in_memory_collections(name); !loaded.ok()) return loaded;
-    } else {
-      (void)create_collection(name);
-    }
-    collection = lookup(name);
-    if (!collection) return Status::panic_none();
+  if (SharedCollection found = lookup(name)) return found;
+  // A collection with a file is loaded first, so its stored documents are kept.
+  if (path_exists(collection_file_path(directory_, name))) {
+    if (Status loaded = update_in_memory_collections(name); !loaded.ok()) return loaded;
+  } else {
+    (void)create_collection(name);
+    created = true;
   }
-  std::vector<Value>& documents = collection->documents;
+  if (SharedCollection found = lookup(name)) return found;
+  return Status::panic_none();
+}
+
+void Store::append(std::string_view name, Collection& collection, Value value) {
+  std::vector<Value>& documents = collection.documents;
   if (value.is_array()) {
     Array& elements = value.as_array();
     if (documents.empty()) {
@@ -39,6 +42,13 @@ Status Store::insert_in_collection(std::string_view name, Value value) {
     documents.push_back(std::move(value));
   }
   cache_.invalidate(name);
+}
+
+Status Store::insert_in_collection(std::string_view name, Value value) {
+  bool created = false;
+  Result<SharedCollection> collection = collection_for_insert(name, created);
+  if (!collection.ok()) return std::move(collection).status();
+  append(name, *collection.value(), std::move(value));
   return Status();
 }
 
@@ -47,13 +57,27 @@ Status Store::load_from_document(const std::string& path) {
   if (!content.ok()) return std::move(content).status();
   Value& document = content.value();
   if (!document.is_object()) return Status::panic_none();
-  for (const Object::Member& member : document.as_object()) {
+  Object& members = document.as_object();
+  for (const Object::Member& member : members) {
     if (Status valid = validate_collection_name(member.key); !valid.ok()) return valid;
   }
-  for (Object::Member& member : document.as_object()) {
-    if (Status inserted = insert_in_collection(member.key, std::move(member.value)); !inserted.ok()) {
-      return inserted;
+  // Every collection is loaded or created before the first document is appended, and those
+  // created here are dropped again when a later one fails: a failed import changes nothing.
+  std::vector<SharedCollection> targets;
+  std::vector<std::string_view> created_names;
+  for (const Object::Member& member : members) {
+    bool created = false;
+    Result<SharedCollection> target = collection_for_insert(member.key.view(), created);
+    if (created) created_names.push_back(member.key.view());
+    if (!target.ok()) {
+      for (std::string_view name : created_names) (void)drop_collection(name);
+      return std::move(target).status();
     }
+    targets.push_back(std::move(target).value());
+  }
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    Object::Member& member = members.begin()[i];
+    append(member.key.view(), *targets[i], std::move(member.value));
   }
   return Status();
 }

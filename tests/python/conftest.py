@@ -1,3 +1,4 @@
+import math
 import os
 import subprocess
 import sys
@@ -37,3 +38,34 @@ def run_python(code, cwd=None):
     """Runs code in a fresh interpreter; returns (returncode, stdout bytes, stderr text)."""
     done = subprocess.run([sys.executable, "-c", code], capture_output=True, cwd=cwd, timeout=120)
     return done.returncode, done.stdout, done.stderr.decode("utf-8", "replace")
+
+
+def raises(error, message, call, *args):
+    """Calls `call` and checks the exception's exact type and message; returns the exception."""
+    with pytest.raises(error) as info:
+        call(*args)
+    assert type(info.value) is error and str(info.value) == message, repr(info.value)
+    return info.value
+
+
+def identical(a, b):
+    """Equal values of equal types all the way down, keys in the same order, floats bit for bit
+    (1 == 1.0 == True and 0.0 == -0.0 would hide a wrong number form)."""
+    if type(a) is not type(b):
+        return False
+    if isinstance(a, list):
+        return len(a) == len(b) and all(identical(x, y) for x, y in zip(a, b))
+    if isinstance(a, dict):
+        return list(a) == list(b) and all(identical(a[k], b[k]) for k in a)
+    if isinstance(a, float) and math.isnan(a):
+        return math.isnan(b)
+    return a == b and (not isinstance(a, float) or math.copysign(1, a) == math.copysign(1, b))
+
+
+def normalised(value):
+    """What a document reads back as: keys in byte order (recursively), tuples as lists."""
+    if isinstance(value, dict):
+        return {k: normalised(value[k]) for k in sorted(value, key=lambda k: k.encode())}
+    if isinstance(value, (list, tuple)):
+        return [normalised(v) for v in value]
+    return value

@@ -1,17 +1,16 @@
 """Python objects into documents and back, as insert_many and find show them: the type mapping, the
-integer range, refused objects and their error texts, user containers, nesting, reference counts."""
+integer range, user containers, nesting limits, reference counts. Refused values are in
+test_hostile_input.py."""
 import collections
 import collections.abc
 import enum
-import math
 import random
-import re
 import sys
 
 import pytest
 
 import zarvel
-from conftest import PanicException
+from conftest import PanicException, identical, normalised
 
 UNWRAP = "called `Result::unwrap()` on an `Err` value: "
 
@@ -24,67 +23,13 @@ def round_trip(store, values):
 def conversion_error(store, document, method="insert_many"):
     """The debug form that a failing conversion puts after the unwrap text."""
     with pytest.raises(PanicException) as info:
-        if method == "insert_many":
-            store.insert_many("c", [document])
-        else:
-            store.insert("c", document)
-    message = str(info.value)
-    assert message.startswith(UNWRAP)
-    return message[len(UNWRAP):]
-
-
-@pytest.fixture
-def unraisable(monkeypatch):
-    """The reports that reach sys.unraisablehook during the test."""
-    reported = []
-    monkeypatch.setattr(sys, "unraisablehook", reported.append)
-    return reported
-
-
-def same_types(a, b):
-    """Equal values of equal types all the way down (1 == 1.0 == True would hide a wrong number form)."""
-    if type(a) is not type(b):
-        return False
-    if isinstance(a, list):
-        return len(a) == len(b) and all(same_types(x, y) for x, y in zip(a, b))
-    if isinstance(a, dict):
-        return list(a) == list(b) and all(same_types(a[k], b[k]) for k in a)
-    if isinstance(a, float) and math.isnan(a):
-        return math.isnan(b)
-    return a == b and (not isinstance(a, float) or math.copysign(1, a) == math.copysign(1, b))
-
-
-def normalised(value):
-    """What a document reads back as: keys in byte order (recursively), tuples as lists."""
-    if isinstance(value, dict):
-        return {k: normalised(value[k]) for k in sorted(value, key=lambda k: k.encode())}
-    if isinstance(value, (list, tuple)):
-        return [normalised(v) for v in value]
-    return value
+        store.insert_many("c", [document]) if method == "insert_many" else store.insert("c", document)
+    assert str(info.value).startswith(UNWRAP)
+    return str(info.value)[len(UNWRAP):]
 
 
 class Color(enum.IntEnum):
     RED = 7
-
-
-class Meters(float):
-    pass
-
-
-class Name(str):
-    pass
-
-
-class Items(list):
-    pass
-
-
-class Pair(tuple):
-    pass
-
-
-class Tags(set):
-    pass
 
 
 Point3 = collections.namedtuple("Point3", "x y z")
@@ -126,15 +71,6 @@ class Record:
 collections.abc.Mapping.register(Record)
 
 
-class Point:
-    pass
-
-
-class Outer:
-    class Inner:
-        pass
-
-
 @pytest.mark.parametrize(
     "given, expected",
     [
@@ -150,7 +86,6 @@ class Outer:
         (1.5e300, 1.5e300),
         (5e-324, 5e-324),
         ("", ""),
-        ("plain", "plain"),
         ("é€😀\x00\n", "é€😀\x00\n"),
         # edges of the two integer forms
         (2**63 - 1, 2**63 - 1),
@@ -169,17 +104,19 @@ class Outer:
         (frozenset({4}), [4]),
         ({}, {}),
         ({"k": [1, {"n": (2.5,)}]}, {"k": [1, {"n": [2.5]}]}),
+        # keys come back in byte order
+        ({"b": 1, "é": 2, "ab": 3, "B": 4, "a\0": 5, "": 6}, {"": 6, "B": 4, "a\0": 5, "ab": 3, "b": 1, "é": 2}),
         # subclasses convert as their base type and come back as plain built-ins
         (Color.RED, 7),
-        (Meters(2.5), 2.5),
-        (Name("n"), "n"),
-        (Items([1, 2]), [1, 2]),
-        (Pair((1, 2)), [1, 2]),
+        (type("Meters", (float,), {})(2.5), 2.5),
+        (type("Name", (str,), {})("n"), "n"),
+        (type("Items", (list,), {})([1, 2]), [1, 2]),
+        (type("Pair", (tuple,), {})((1, 2)), [1, 2]),
         (Point3(1, 2, 3), [1, 2, 3]),
-        (Tags({5}), [5]),
+        (type("Tags", (set,), {})({5}), [5]),
         (collections.OrderedDict([("b", 1), ("a", 2)]), {"a": 2, "b": 1}),
         (collections.defaultdict(int, {"x": 1}), {"x": 1}),
-        ({Name("k"): 1}, {"k": 1}),
+        ({type("Key", (str,), {})("k"): 1}, {"k": 1}),
         # abstract-base-class containers
         (Countdown(3), [3, 2, 1]),
         (Record(z=1, a=[2]), {"a": [2], "z": 1}),
@@ -187,18 +124,13 @@ class Outer:
 )
 def test_type_mapping(store, given, expected):
     [found] = round_trip(store, [given])
-    assert same_types(found, expected), (given, found)
+    assert identical(found, expected), (given, found)
 
 
 def test_registered_mapping_is_read_through_keys_and_values(store):
     record = Record(b=1, a=2)
     assert round_trip(store, [record]) == [{"a": 2, "b": 1}]
     assert record.calls == ["keys", "values", "len"]
-
-
-def test_keys_come_back_in_byte_order(store):
-    [found] = round_trip(store, [{"b": 1, "é": 2, "ab": 3, "B": 4, "a": 5, "": 6}])
-    assert list(found) == ["", "B", "a", "ab", "b", "é"]
 
 
 class SameText(str):
@@ -217,75 +149,10 @@ def test_keys_with_equal_text_keep_the_last(store, later):
     assert round_trip(store, [document]) == [{"a": later, "m": 0}]
 
 
-@pytest.mark.parametrize(
-    "document, debug_form",
-    [
-        (2**64, 'Message("JSON number out of range")'),
-        (2**128 - 1, 'Message("JSON number out of range")'),
-        (-(2**63) - 1, 'Message("JSON number out of range")'),
-        (-(2**127), 'Message("JSON number out of range")'),
-        (
-            2**200,
-            "PyErr { type: <class 'OverflowError'>, value: OverflowError('int too big to convert'), traceback: None }",
-        ),
-        (
-            2**128,
-            "PyErr { type: <class 'OverflowError'>, value: OverflowError('int too big to convert'), traceback: None }",
-        ),
-        (
-            -(2**127) - 1,
-            "PyErr { type: <class 'OverflowError'>, value: OverflowError('int too big to convert'), traceback: None }",
-        ),
-        (b"x", 'Message("invalid type: byte array, expected any valid JSON value")'),
-        (bytearray(b"x"), "UnexpectedType(\"unexpected type: 'bytearray' object cannot be converted to 'PyBytes'\")"),
-        ({1: "a"}, "UnexpectedType(\"unexpected type: 'int' object cannot be converted to 'PyString'\")"),
-        ({"ok": 1, (1, 2): "a"}, "UnexpectedType(\"unexpected type: 'tuple' object cannot be converted to 'PyString'\")"),
-        ({"ok": [1], 2.5: 1}, "UnexpectedType(\"unexpected type: 'float' object cannot be converted to 'PyString'\")"),
-        (Point(), 'UnsupportedType("Point")'),
-        (Outer.Inner(), 'UnsupportedType("Outer.Inner")'),
-        (1j, 'UnsupportedType("complex")'),
-        ({"deep": [1, {"x": object()}]}, 'UnsupportedType("object")'),
-        (
-            "\ud800",
-            "PyErr { type: <class 'UnicodeEncodeError'>, value: UnicodeEncodeError('utf-8', '\\ud800', 0, 1, "
-            "'surrogates not allowed'), traceback: None }",
-        ),
-        (
-            {"\udc00": 1},
-            "PyErr { type: <class 'UnicodeEncodeError'>, value: UnicodeEncodeError('utf-8', '\\udc00', 0, 1, "
-            "'surrogates not allowed'), traceback: None }",
-        ),
-    ],
-)
-def test_refused_values(store, document, debug_form):
-    store.insert_many("c", [{"before": 1}])
-    assert conversion_error(store, document) == debug_form
-    # The failing call appended nothing.
-    assert store.find("c") == [{"before": 1}]
+def test_exceptions_that_cannot_be_shown_or_raised_go_to_the_unraisable_hook(store, monkeypatch):
+    reported = []
+    monkeypatch.setattr(sys, "unraisablehook", reported.append)
 
-
-def test_debug_form_escapes_the_text(store):
-    weird = type('Odd"\\\n\t\x01Name', (), {})
-    assert conversion_error(store, weird()) == 'UnsupportedType("Odd\\"\\\\\\n\\t\\u{1}Name")'
-
-
-def test_failing_user_container_carries_its_traceback(store):
-    class Broken(collections.abc.Sequence):
-        def __len__(self):
-            return 1
-
-        def __getitem__(self, i):
-            raise ZeroDivisionError("no items")
-
-    debug_form = conversion_error(store, {"a": Broken()})
-    assert re.fullmatch(
-        r"PyErr \{ type: <class 'ZeroDivisionError'>, value: ZeroDivisionError\('no items'\), "
-        r"traceback: Some\(<traceback object at 0x[0-9a-f]+>\) \}",
-        debug_form,
-    ), debug_form
-
-
-def test_unprintable_exception_in_debug_form(store, unraisable):
     class Unprintable(Exception):
         def __repr__(self):
             raise RuntimeError("no repr")
@@ -294,24 +161,19 @@ def test_unprintable_exception_in_debug_form(store, unraisable):
         def __len__(self):
             raise Unprintable()
 
-        def __getitem__(self, i):
-            return i
+        __getitem__ = None
 
     debug_form = conversion_error(store, Raising())
     assert debug_form.startswith("PyErr { type: <class '")
     assert ", value: <unprintable Unprintable object>, traceback: Some(" in debug_form
-    assert [type(r.exc_value) for r in unraisable] == [RuntimeError]
 
-
-def test_raising_instance_check_counts_as_false(store, unraisable):
-    class Elusive:
+    class Elusive:  # its isinstance() checks raise: each is reported and counts as false
         @property
         def __class__(self):
             raise ValueError("no class")
 
     assert conversion_error(store, Elusive()) == f'UnsupportedType("{Elusive.__qualname__}")'
-    # One report for the Sequence check, one for the Mapping check.
-    assert [type(r.exc_value) for r in unraisable] == [ValueError, ValueError]
+    assert [type(r.exc_value) for r in reported] == [RuntimeError, ValueError, ValueError]
 
 
 def nested(depth, kinds=(dict, list, tuple)):
@@ -329,19 +191,8 @@ def test_nesting_limit(store, kinds):
     store.insert_many("c", [nested(125, kinds)])
     assert conversion_error(store, nested(126, kinds)) == 'Message("Document nested too deeply")'
     store.insert("c", {"k": nested(125, kinds)})
-    assert conversion_error(store, {"k": nested(126, kinds)}, method="insert") == (
-        'Message("Document nested too deeply")'
-    )
+    assert conversion_error(store, {"k": nested(126, kinds)}, "insert") == 'Message("Document nested too deeply")'
     assert store.find("c") == [normalised(nested(125, kinds)), normalised({"k": nested(125, kinds)})]
-
-
-def test_self_referencing_containers(store):
-    loop = []
-    loop.append(loop)
-    assert conversion_error(store, {"l": loop}, method="insert") == 'Message("Document nested too deeply")'
-    cycle = {}
-    cycle["self"] = cycle
-    assert conversion_error(store, cycle, method="insert") == 'Message("Document nested too deeply")'
 
 
 def test_dict_changed_by_code_run_during_its_walk(store):
@@ -359,23 +210,6 @@ def test_dict_changed_by_code_run_during_its_walk(store):
 
     outer.update({"first": 1, "seq": Meddler(), "after": [2]})
     assert round_trip(store, [outer]) == [{"after": [2], "first": 1, "seq": ["m"]}]
-
-
-def test_list_shrunk_by_code_run_during_its_walk(store):
-    outer = []
-
-    class Shrinker(collections.abc.Sequence):
-        def __len__(self):
-            outer.clear()
-            return 0
-
-        def __getitem__(self, i):
-            raise IndexError(i)
-
-    outer.extend([Shrinker(), 1, 2])
-    assert conversion_error(store, {"l": outer}, method="insert") == (
-        "PyErr { type: <class 'IndexError'>, value: IndexError('list index out of range'), traceback: None }"
-    )
 
 
 def random_value(rng, depth=0):
@@ -405,42 +239,27 @@ def test_random_documents_round_trip_through_memory_and_files(store, store_dir):
     reopened = zarvel.Zarvel(str(store_dir)).find("c")
     assert len(found) == len(documents)
     for original, back, read in zip(documents, found, reopened):
-        assert same_types(back, normalised(original)), original
-        assert same_types(read, back), original
+        assert identical(back, normalised(original)), original
+        assert identical(read, back), original
 
 
-def test_no_reference_leaks(store):
-    key = "".join(["shared", "_key"])  # built at run time: not interned, so its count is real
-    inner = [1, "x", 2.5]
-    document = {key: inner, "n": {"deep": inner}}
-    failing = {key: inner, "z": b"bytes"}
-    store.insert("d", document)
-    counts = sys.getrefcount(key), sys.getrefcount(inner), sys.getrefcount(document)
-    for _ in range(10_000):
-        store.insert("c", document)
-        assert store.find("d") == [document]
-        with pytest.raises(PanicException):
-            store.insert("c", failing)
-    assert len(store.find("c")) == 10_000
-    assert (sys.getrefcount(key), sys.getrefcount(inner), sys.getrefcount(document)) == counts
-
-
-def test_memory_stays_flat_over_repeated_inserts_and_finds(store):
+def test_no_reference_leaks_and_flat_memory(store):
     def resident_bytes():
         with open("/proc/self/statm") as f:
             return int(f.read().split()[1]) * 4096
 
-    documents = [{"i": i, "name": "x" * 20, "tags": [i, "t"], "o": {"f": i / 3}} for i in range(2000)]
-
-    def cycle():
-        store.insert_many("m", documents)
-        store.find("m")
-        store.find("m", {"o.f": {"$gte": 100}})
+    key = "".join(["shared", "_key"])  # built at run time: not interned, so its count is real
+    inner = [1, "x", 2.5]
+    document = {key: inner, "n": {"deep": inner}, "o": {"f": 1 / 3}}
+    failing = {key: inner, "z": b"bytes"}
+    counts = sys.getrefcount(key), sys.getrefcount(inner), sys.getrefcount(document)
+    for round_ in range(60):
+        if round_ == 10:
+            before = resident_bytes()  # after warm-up
+        store.insert_many("m", [document] * 2000)
+        assert len(store.find("m")) == 2000 and store.find("m", {"o.f": {"$gte": 0}})[0] == document
+        with pytest.raises(PanicException):
+            store.insert("m", failing)
         store.drop_collection("m")
-
-    for _ in range(10):
-        cycle()
-    before = resident_bytes()
-    for _ in range(50):  # 100k documents in and out
-        cycle()
+    assert (sys.getrefcount(key), sys.getrefcount(inner), sys.getrefcount(document)) == counts
     assert resident_bytes() - before < 16 * 2**20

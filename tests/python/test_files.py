@@ -3,38 +3,28 @@ import json
 import math
 import os
 import random
-import resource
-import signal
 import struct
 
 import pytest
 
 import zarvel
-from conftest import PanicException, run_python
+from conftest import identical, normalised, run_python
 
 DATA = os.path.join(os.path.dirname(__file__), "..", "..", "..", "shared", "testdata")
-SUITE = os.path.join(DATA, "json-test-suite", "test_parsing")
 REAL = os.path.join(DATA, "nativejson-benchmark", "data")
 
 
-def test_written_file_has_the_exact_compact_text(store, store_dir):
+def test_written_file_has_the_exact_compact_text_and_numbers_keep_their_form(store, store_dir):
     store.insert_many("c", [{"name": "Ann", "age": 30}, {"b": [1.5, None], "a": "x\ny"}])
-    store.write("c")
-    assert (store_dir / "c.json").read_bytes() == b'[{"age":30,"name":"Ann"},{"a":"x\\ny","b":[1.5,null]}]'
-    assert [p for p in os.listdir(store_dir)] == ["c.json"]
-
-
-def test_numbers_keep_their_form_across_a_reopen(store, store_dir):
-    store.insert_many("c", [{"x": 2.0}, {"x": 2}, {"x": -0.0}, {"x": 18446744073709551615},
-                            {"x": -9223372036854775808}, {"x": 1e16}, {"x": 1e-6}])
+    store.insert_many("c", [{"x": x} for x in (2.0, 2, -0.0, 2**64 - 1, -(2**63), 1e16, 1e-6)])
     store.write("c")
     assert (store_dir / "c.json").read_bytes() == (
-        b'[{"x":2.0},{"x":2},{"x":-0.0},{"x":18446744073709551615},'
-        b'{"x":-9223372036854775808},{"x":1e16},{"x":1e-6}]'
+        b'[{"age":30,"name":"Ann"},{"a":"x\\ny","b":[1.5,null]},{"x":2.0},{"x":2},{"x":-0.0},'
+        b'{"x":18446744073709551615},{"x":-9223372036854775808},{"x":1e16},{"x":1e-6}]'
     )
+    assert os.listdir(store_dir) == ["c.json"]
     found = zarvel.Zarvel(str(store_dir)).find("c")
-    assert [type(d["x"]) for d in found] == [float, int, float, int, int, float, float]
-    assert math.copysign(1, found[2]["x"]) == -1
+    assert identical(found, store.find("c"))
 
 
 def test_keyed_form_escapes_the_name_and_reopens(store, store_dir):
@@ -57,37 +47,11 @@ def test_start_up_load_takes_only_json_files(store_dir):
     assert (store_dir / "a.b.json").read_bytes() == b"[2]"
 
 
-@pytest.mark.parametrize(
-    "content, error, message",
-    [
-        ("not json", ValueError, "Error deserializing JSON"),
-        ('{"other":[]}', PanicException, "called `Option::unwrap()` on a `None` value"),
-        ("5", PanicException, "called `Option::unwrap()` on a `None` value"),
-        (None, ValueError, "Error deserializing JSON"),  # a directory named x.json
-    ],
-)
-def test_start_up_load_failures(store_dir, content, error, message):
-    store_dir.mkdir()
-    if content is None:
-        (store_dir / "x.json").mkdir()
-    else:
-        (store_dir / "x.json").write_text(content)
-    with pytest.raises(error) as info:
-        zarvel.Zarvel(str(store_dir))
-    assert type(info.value) is error and str(info.value) == message
-
-
 def test_on_demand_load_reads_both_forms(store, store_dir):
     (store_dir / "arr.json").write_text('[{"a":1}]')
     (store_dir / "keyed.json").write_text('{"keyed":[{"b":2}],"other":1}')
     assert store.find("arr") == [{"a": 1}]
     assert store.find("keyed") == [{"b": 2}]
-    with pytest.raises(ValueError) as info:
-        store.find("missing")
-    assert str(info.value) == "Collection with name 'missing' not found on disk"
-    (store_dir / "bad.json").write_text('{"nope":[]}')
-    with pytest.raises(PanicException):
-        store.find("bad")
 
 
 def test_insert_into_an_unregistered_collection_with_a_file_keeps_its_documents(store, store_dir):
@@ -96,27 +60,14 @@ def test_insert_into_an_unregistered_collection_with_a_file_keeps_its_documents(
     assert store.find("c") == [{"old": 1}, {"new": 2}]
 
 
-def test_write_errors(store, store_dir):
-    with pytest.raises(ValueError) as info:
-        store.write("nope")
-    assert str(info.value) == "Collection 'nope' not found in stored collections"
-    store.insert("c", {"a": 1})
+def test_write_all_tries_every_collection_and_raises_the_first_error(store, store_dir):
+    store.insert("a", {"a": 1})
+    store.insert("c", {"c": 1})
     (store_dir / "c.json.tmp").mkdir()  # the temporary file cannot be created
     with pytest.raises(OSError) as info:
-        store.write("c")
-    assert str(info.value) == (
-        'Problem creating temporary file: Os { code: 21, kind: IsADirectory, message: "Is a directory" }'
-    )
-    with pytest.raises(OSError) as info:
         store.write_all()
-    assert str(info.value).startswith("Problem creating temporary file: ")
-    (store_dir / "c.json.tmp").rmdir()
-    os.remove(store_dir / "c.json")
-    (store_dir / "c.json").mkdir()  # cannot be renamed over
-    with pytest.raises(OSError) as info:
-        store.write("c")
-    assert str(info.value).startswith("Error renaming file: Os { code: 21, kind: IsADirectory")
-    assert not (store_dir / "c.json.tmp").exists()
+    assert str(info.value).startswith("Problem creating temporary file: Os { code: 21, kind: IsADirectory")
+    assert (store_dir / "a.json").read_bytes() == b'[{"a":1}]'
 
 
 def test_write_that_fails_part_way_keeps_the_old_file(tmp_path):
@@ -142,25 +93,6 @@ except BaseException as e:
     assert os.listdir(db) == ["c.json"]
 
 
-def test_json_test_suite_through_the_store(tmp_path):
-    names = sorted(os.listdir(SUITE))
-    assert len(names) > 300
-    for name in names:
-        if name.startswith("i_"):
-            continue
-        path = os.path.join(SUITE, name)
-        store = zarvel.Zarvel(str(tmp_path / "db"))
-        try:
-            store.insert_many_from_document("c", path)
-            accepted = True
-        except ValueError as e:
-            accepted = str(e) == "Document is not an array"
-            if not accepted:
-                assert str(e) == "Error deserializing JSON", name
-        assert accepted == name.startswith("y_"), name
-        store.drop_all()
-
-
 @pytest.mark.parametrize("name", ["twitter.json", "citm_catalog.json", "canada.json"])
 def test_real_documents_survive_write_and_reopen(tmp_path, name):
     with open(os.path.join(REAL, name), "rb") as f:
@@ -171,23 +103,7 @@ def test_real_documents_survive_write_and_reopen(tmp_path, name):
     store.insert_many_from_document("c", str(wrapped))
     store.write("c")
     (found,) = zarvel.Zarvel(str(tmp_path / "db")).find("c")
-    assert_identical(found, expected)
-
-
-def assert_identical(a, b):
-    assert type(a) is type(b)
-    if isinstance(a, dict):
-        assert list(a) == sorted(b, key=lambda k: k.encode())
-        for key in a:
-            assert_identical(a[key], b[key])
-    elif isinstance(a, list):
-        assert len(a) == len(b)
-        for x, y in zip(a, b):
-            assert_identical(x, y)
-    elif isinstance(a, float):
-        assert struct.pack("<d", a) == struct.pack("<d", b)
-    else:
-        assert a == b
+    assert identical(found, normalised(expected))
 
 
 def float_layout(x):

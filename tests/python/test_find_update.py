@@ -5,7 +5,7 @@ import random
 import pytest
 
 import zarvel
-from conftest import PanicException, run_python
+from conftest import identical, run_python
 
 
 @pytest.fixture
@@ -22,21 +22,15 @@ def names(docs):
     return [d["name"] for d in docs]
 
 
+# The matching rules themselves are tested in C++; these check queries as Python dicts convert them.
 QUERIES = [
     ({}, ["Ann", "Bob", "Cyd"]),
-    ({"age": 30}, ["Ann"]),
     ({"age": 45}, []),  # 45 and 45.0 are different values
     ({"age": {"$gte": 18}}, ["Ann", "Cyd"]),
-    ({"age": {"$lt": 30}}, ["Bob"]),
-    ({"age": {"$ne": 30}}, ["Bob", "Cyd"]),
-    ({"address.city": "Lyon"}, ["Ann"]),
     ({"address": {"city": "Oslo"}}, ["Bob"]),
     ({"tags": {"$eq": ["x", "y"]}}, ["Cyd"]),
-    ({"tags": {"$eq": ["y", "x"]}}, []),
-    ({"tags": "x"}, []),
     ({"kind": "a", "age": {"$gt": 40}}, ["Cyd"]),
-    ({"missing": {"$ne": 1}}, []),
-    ({"age": {"$gt": 1, "$lt": 20}}, ["Ann", "Bob", "Cyd"]),  # only "$gt" counts
+    ({"age": {"$lt": 20, "$gt": 1}}, ["Ann", "Bob", "Cyd"]),  # only "$gt" counts: keys sort, whatever the dict's order
 ]
 
 
@@ -56,38 +50,6 @@ def test_find_without_query_returns_copies_in_insertion_order(people):
     assert names(people.find("p", {"kind": "a"})) == ["Ann", "Cyd"]
 
 
-@pytest.mark.parametrize("query, error, message", [
-    ({"age": {"$gt": "x"}}, ValueError, "Malformed query, non-numeric value found for operator GreaterThan"),
-    ({"name": {"$lte": 1}}, ValueError, "Malformed query, non-numeric value found for operator LessThanEqual"),
-    ({"a": {}}, PanicException, "Error while parsing query"),
-    ({"a": None}, PanicException, "Not Valid query"),
-    ({"a": [1]}, PanicException, "Not Valid query"),
-    ({"a": {"$EQ": 1}}, PanicException, "Unknown query operator found: $EQ"),
-    ({"a": {"$x": {"b": 1}}}, PanicException, "Unknown query operator found: $x"),
-    ({"$gt": 5}, PanicException, "Missing field path for operator $gt"),
-    ({"a": b"x"}, PanicException, 'called `Result::unwrap()` on an `Err` value: Message("invalid type: byte array, expected any valid JSON value")'),
-])
-def test_find_errors(people, query, error, message):
-    with pytest.raises(error) as info:
-        people.find("p", query)
-    assert type(info.value) is error and str(info.value) == message
-    assert len(people.find("p")) == 3
-
-
-def test_find_missing_collection(store):
-    with pytest.raises(ValueError) as info:
-        store.find("missing", {"a": 1})
-    assert str(info.value) == "Collection with name 'missing' not found on disk"
-
-
-def test_non_object_documents_fail_queries_but_not_listing(store):
-    store.insert_many("c", [{"a": 1}, 2, "x", [3]])
-    assert store.find("c") == [{"a": 1}, 2, "x", [3]]
-    with pytest.raises(PanicException) as info:
-        store.find("c", {"a": 1})
-    assert str(info.value) == "called `Option::unwrap()` on a `None` value"
-
-
 def test_cache_never_answers_differently_from_a_scan(store):
     store.insert_many("a", [{"x": 0}, {"x": 1}])
     store.insert_many("b", [{"x": 0.0}])
@@ -99,15 +61,7 @@ def test_cache_never_answers_differently_from_a_scan(store):
     store.drop_collection("b")
     store.insert("b", {"x": 0})
     assert store.find("b", {"x": 0}) == [{"x": 0}]
-
-
-def test_cache_holds_one_hundred_answers(store):
-    store.insert_many("c", [{"i": i} for i in range(101)])
-    for i in range(101):
-        assert store.find("c", {"i": i}) == [{"i": i}]
-    store.clear_cache()
-    assert store.clear_cache() is None
-    assert store.find("c", {"i": 0}) == [{"i": 0}]
+    assert store.clear_cache() is None and store.find("a", {"x": 0}) == [{"x": 0}, {"x": 0}]
 
 
 def test_update_operators(store):
@@ -134,44 +88,6 @@ def test_update_resets_the_cache_and_loads_on_demand(store, store_dir):
     assert store.update("f", {"n": 2}) is None
     assert store.find("f", {"n": 1}) == []
     assert (store_dir / "f.json").read_text() == '[{"n":1}]'
-
-
-@pytest.mark.parametrize("args, message", [
-    (({"n": {"$push": 1}},), "Unknown update query operator found: $push"),
-    (({"$inc": 1},), "Missing field path for operator $inc"),
-    (({"n": 1}, {"n": {"$gt": "x"}}), "called `Result::unwrap()` on an `Err` value: PyErr { type: <class 'ValueError'>, value: ValueError('Malformed query, non-numeric value found for operator GreaterThan'), traceback: None }"),
-    (({"n": {"$inc": 1}}, {"kind": {"$eq": []}}, ), None),
-])
-def test_failed_update_changes_nothing(store, store_dir, args, message):
-    store.insert_many("c", [{"n": 1, "kind": "a"}, {"n": "s", "kind": []}])
-    before = store.find("c")
-    if message is None:
-        store.update("c", *args)
-        assert store.find("c")[1]["n"] == "s"
-        return
-    with pytest.raises(PanicException) as info:
-        store.update("c", *args)
-    assert str(info.value) == message
-    assert store.find("c") == before
-    store.write("c")
-    store.insert("c", {"n": 3})
-
-
-def test_update_of_a_non_object_document_changes_nothing(store):
-    store.insert_many("c", [{"n": 1}, 5])
-    with pytest.raises(PanicException) as info:
-        store.update("c", {"n": {"$inc": 1}})
-    assert str(info.value) == "called `Option::unwrap()` on a `None` value"
-    assert store.find("c") == [{"n": 1}, 5]
-
-
-def test_update_of_a_missing_collection(store):
-    with pytest.raises(PanicException) as info:
-        store.update("nope", {"n": 1})
-    assert str(info.value) == (
-        "called `Result::unwrap()` on an `Err` value: PyErr { type: <class 'ValueError'>, "
-        "value: ValueError(\"Collection with name 'nope' not found on disk\"), traceback: None }"
-    )
 
 
 def test_update_writes_two_trace_lines_per_condition_to_fd_1(tmp_path):
@@ -203,24 +119,15 @@ def test_random_queries_agree_with_a_reference_model(store):
         docs.append(doc)
     store.insert_many("c", docs)
 
-    def same(x, y):
-        return type(x) is type(y) and x == y if not isinstance(x, (list, dict)) else json.dumps(x) == json.dumps(y)
-
     def reference(doc, path, op, operand):
-        cur = doc
-        for seg in path[:-1]:
-            cur = cur.get(seg) if isinstance(cur, dict) else None
-            if not isinstance(cur, dict):
-                return False
-        if path[-1] not in cur:
+        holder = doc.get("o", {}) if len(path) == 2 else doc
+        if path[-1] not in holder:
             return False
-        value = cur[path[-1]]
-        if op == "$eq":
-            return same(value, operand)
-        if op == "$ne":
-            return not same(value, operand)
-        num = lambda v: isinstance(v, (int, float)) and not isinstance(v, bool)
-        if not (num(value) and num(operand)):
+        value = holder[path[-1]]
+        if op in ("$eq", "$ne"):
+            return identical(value, operand) == (op == "$eq")
+        number = lambda v: isinstance(v, (int, float)) and not isinstance(v, bool)
+        if not (number(value) and number(operand)):
             raise ValueError
         return {"$gt": value > operand, "$gte": value >= operand, "$lt": value < operand, "$lte": value <= operand}[op]
 

@@ -1,0 +1,95 @@
+"""A process killed with SIGKILL at random moments while it writes a large collection. After every
+kill the collection file holds the whole old content or the whole new one, a new store reopens the
+directory, and no other file is touched. A killed writer may leave `c.json.tmp` behind: it holds a
+prefix of the text being written, is never loaded, and the next write truncates and reuses it."""
+import json
+import os
+import random
+import signal
+import subprocess
+import sys
+import time
+
+import zarvel
+
+DOCUMENTS = 30000  # about 13 MB: one write takes tens of milliseconds
+ROUNDS = 60
+PAD = "p" * 400
+
+# Announces each generation on fd 3 before writing it; fd 1 takes update's trace lines.
+WRITER = """
+import os, sys, zarvel
+report = os.fdopen(int(sys.argv[3]), "w", buffering=1)
+store = zarvel.Zarvel(sys.argv[1])
+generation = int(sys.argv[2])
+while True:
+    generation += 1
+    store.update("c", {"gen": generation})
+    report.write(f"{generation}\\n")
+    store.write("c")
+"""
+
+
+def documents(generation):
+    return [{"gen": generation, "i": i, "pad": PAD} for i in range(DOCUMENTS)]
+
+
+def text(generation):
+    return json.dumps(documents(generation), separators=(",", ":")).encode()
+
+
+def kill_while_writing(db, generation, delay):
+    """Starts a writer at `generation`, kills it `delay` seconds after its first announcement;
+    returns the last generation it announced."""
+    read_end, write_end = os.pipe()
+    child = subprocess.Popen([sys.executable, "-c", WRITER, str(db), str(generation), str(write_end)],
+                             pass_fds=(write_end,), cwd=db.parent,
+                             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    os.close(write_end)
+    with os.fdopen(read_end) as report:
+        first = report.readline()
+        assert first, child.communicate()[1].decode()
+        time.sleep(delay)
+        child.send_signal(signal.SIGKILL)
+        announced = [first] + report.read().split()
+    child.communicate()
+    assert child.returncode == -signal.SIGKILL
+    return int(announced[-1])
+
+
+def test_killed_writer_leaves_old_or_new_content(tmp_path):
+    db = tmp_path / "db"
+    store = zarvel.Zarvel(str(db))
+    store.insert_many("c", documents(0))
+    store.insert("other", {"keep": "me"})
+    started = time.perf_counter()
+    store.write_all()
+    write_seconds = time.perf_counter() - started
+    other = (db / "other.json").read_bytes()
+    del store
+
+    rng = random.Random(20240613)
+    generation, seen, leftovers, leftover = 0, set(), 0, None
+    for _ in range(ROUNDS):
+        announced = kill_while_writing(db, generation, rng.uniform(0, 3 * write_seconds))
+        content = json.loads((db / "c.json").read_bytes())
+        old, new = documents(announced - 1), documents(announced)
+        assert content == old or content == new
+        generation = content[0]["gen"]
+        seen.add(generation == announced)
+        assert (db / "other.json").read_bytes() == other
+        assert sorted(os.listdir(tmp_path)) == ["db"]
+        names = set(os.listdir(db)) - {"c.json", "other.json"}
+        assert names <= {"c.json.tmp"}
+        if names:
+            # Either this writer's partial text or one left by an earlier writer, unchanged.
+            partial = (db / "c.json.tmp").read_bytes()
+            assert text(announced).startswith(partial) or partial == leftover
+            leftovers += partial != leftover
+            leftover = partial
+        reopened = zarvel.Zarvel(str(db))
+        assert reopened.find("c", {"i": DOCUMENTS - 1}) == [{"gen": generation, "i": DOCUMENTS - 1, "pad": PAD}]
+        assert reopened.find("other") == [{"keep": "me"}]
+    # The kills landed both before and after renames, and some inside a write.
+    assert seen == {True, False}
+    assert leftovers > 0

@@ -1,0 +1,142 @@
+"""Faults injected under a live store: writes refused part-way by the file-size limit, and the
+directory or a collection file changed behind the store's back. Each gives its own exception and
+message, changes no file it should not, leaves no temporary file, and the store keeps working."""
+import json
+import os
+import shutil
+import subprocess
+import sys
+
+import pytest
+
+import zarvel
+from conftest import PanicException
+
+UNWRAP = "called `Result::unwrap()` on an `Err` value: "
+TOO_LARGE = 'Os { code: 27, kind: FileTooLarge, message: "File too large" }'
+OLD = b'[{"i":0},{"i":1}]'
+
+# The call runs with RLIMIT_FSIZE at `limit` bytes, then again with no limit. `many` documents
+# overflow the 8192-byte write buffer, so serialisation itself fails; a few reach disk only in
+# the final flush.
+EFBIG_CASES = [
+    ("write-serialising", 20000, "many", "z.write('c')", "ValueError", "Error serializing JSON"),
+    ("write-nothing-fits", 0, "many", "z.write('c')", "ValueError", "Error serializing JSON"),
+    ("write-final-flush", 100, "few", "z.write('c')", "PanicException", UNWRAP + TOO_LARGE),
+    ("create-collection", 0, "few", "z.create_collection('n')", "OSError", "File too large (os error 27)"),
+    ("insert-creating", 0, "few", "z.insert('n', {'a': 1})", "PanicException", "called `Option::unwrap()` on a `None` value"),
+]
+
+EFBIG_CHILD = """
+import json, os, resource, signal, zarvel
+signal.signal(signal.SIGXFSZ, signal.SIG_IGN)  # write(2) then fails with EFBIG
+z = zarvel.Zarvel("db")
+z.insert_many("c", [{{"i": 0}}, {{"i": 1}}])
+z.write("c")
+z.insert_many("c", [{{"pad": "x" * 100}}] * (10000 if {many!r} == "many" else 5))
+resource.setrlimit(resource.RLIMIT_FSIZE, ({limit}, resource.RLIM_INFINITY))
+try:
+    {call}
+    error = None
+except BaseException as e:
+    error = [type(e).__name__, str(e)]
+files = {{name: open("db/" + name, "rb").read().decode() for name in os.listdir("db")}}
+resource.setrlimit(resource.RLIMIT_FSIZE, (resource.RLIM_INFINITY,) * 2)
+{call}
+z.write_all()
+print(json.dumps([error, files, os.listdir(".")]))
+"""
+
+
+@pytest.mark.parametrize("limit, many, call, error, message", [c[1:] for c in EFBIG_CASES],
+                         ids=[c[0] for c in EFBIG_CASES])
+def test_write_refused_by_the_file_size_limit(tmp_path, limit, many, call, error, message):
+    code = EFBIG_CHILD.format(limit=limit, many=many, call=call)
+    done = subprocess.run([sys.executable, "-c", code], cwd=tmp_path, capture_output=True, timeout=60)
+    assert done.returncode == 0, done.stderr.decode()
+    raised, files, cwd = json.loads(done.stdout)
+    assert raised == [error, message]
+    assert files == {"c.json": OLD.decode()}  # no temporary file, no partial new collection
+    assert cwd == ["db"]
+    # Once the limit is gone, the same store completes the call and writes everything.
+    reopened = zarvel.Zarvel(str(tmp_path / "db"))
+    assert len(reopened.find("c")) == 2 + (10000 if many == "many" else 5)
+    assert sorted(os.listdir(tmp_path / "db")) == (["c.json"] if "'n'" not in call else ["c.json", "n.json"])
+
+
+def remove_directory(db):
+    shutil.rmtree(db)
+
+
+def directory_to_file(db):
+    shutil.rmtree(db)
+    db.write_bytes(b"not a directory")
+
+
+def file_to_directory(db):
+    (db / "c.json").unlink()
+    (db / "c.json").mkdir()
+
+
+def file_to_garbage(db):
+    (db / "c.json").write_bytes(b"\x00garbage[")
+
+
+def restore_directory(db):
+    if db.is_file():
+        db.unlink()
+    db.mkdir(exist_ok=True)
+    if (db / "c.json").is_dir():
+        (db / "c.json").rmdir()
+
+
+# (fault, call, exception, message); the store is on "db" with c and d written and one more
+# document in c not yet written.
+BEHIND_THE_BACK = {
+    "directory-removed-write": (remove_directory, lambda z: z.write("c"), OSError,
+                                'Problem creating temporary file: Os { code: 2, kind: NotFound, message: "No such file or directory" }'),
+    "directory-removed-insert-new": (remove_directory, lambda z: z.insert("n", {"a": 1}), PanicException,
+                                     "called `Option::unwrap()` on a `None` value"),
+    "directory-is-a-file-write": (directory_to_file, lambda z: z.write("c"), OSError,
+                                  'Problem creating temporary file: Os { code: 20, kind: NotADirectory, message: "Not a directory" }'),
+    "directory-is-a-file-write_all": (directory_to_file, lambda z: z.write_all(), OSError,
+                                      'Problem creating temporary file: Os { code: 20, kind: NotADirectory, message: "Not a directory" }'),
+    "directory-is-a-file-create": (directory_to_file, lambda z: z.create_collection("n"), OSError,
+                                   "Not a directory (os error 20)"),
+    "file-is-a-directory-write_all": (file_to_directory, lambda z: z.write_all(), OSError,
+                                      'Error renaming file: Os { code: 21, kind: IsADirectory, message: "Is a directory" }'),
+    "file-is-garbage-reopen": (file_to_garbage, lambda z: zarvel.Zarvel("db"), ValueError, "Error deserializing JSON"),
+}
+
+
+def tree(root):
+    found = {}
+    for folder, dirs, files in os.walk(root):
+        found.update({os.path.join(folder, d): "dir" for d in dirs})
+        for name in files:
+            with open(os.path.join(folder, name), "rb") as f:
+                found[os.path.join(folder, name)] = f.read()
+    return found
+
+
+@pytest.mark.parametrize("fault, call, error, message", BEHIND_THE_BACK.values(), ids=BEHIND_THE_BACK.keys())
+def test_changes_behind_the_stores_back(tmp_path, monkeypatch, fault, call, error, message):
+    monkeypatch.chdir(tmp_path)
+    store = zarvel.Zarvel("db")
+    store.insert("c", {"a": 1})
+    store.insert("d", {"d": 1})
+    store.write_all()
+    store.insert("c", {"a": 2})
+    fault(tmp_path / "db")
+    before = tree(".")
+    with pytest.raises(BaseException) as info:
+        call(store)
+    assert type(info.value) is error and info.value.args == (message,), repr(info.value)
+    assert tree(".") == before  # nothing half-written, no temporary file left
+    # The documents in memory are untouched; once the directory is repaired they all reach disk.
+    assert store.find("c") == [{"a": 1}, {"a": 2}]
+    restore_directory(tmp_path / "db")
+    store.write_all()
+    reopened = zarvel.Zarvel("db")
+    assert (reopened.find("c"), reopened.find("d")) == ([{"a": 1}, {"a": 2}], [{"d": 1}])
+    assert not [p for p in tree(".") if p.endswith(".tmp")]
