@@ -145,8 +145,18 @@ PyObject* ToPython::convert_array(const Array& array) {
   return list.release();
 }
 
+// A dict sized for `size` entries, so filling it never resizes it.
+PyObject* new_dict(std::size_t size) {
+#if PY_VERSION_HEX < 0x030D0000
+  return _PyDict_NewPresized(static_cast<Py_ssize_t>(size));
+#else
+  (void)size;  // the presizing call is no longer public
+  return PyDict_New();
+#endif
+}
+
 PyObject* ToPython::convert_object(const Object& object) {
-  PyRef dict = PyRef::steal(PyDict_New());
+  PyRef dict = PyRef::steal(new_dict(object.size()));
   if (!dict) return nullptr;
   for (const Object::Member& member : object) {
     PyRef key = PyRef::steal(keys_.get(member.key));

@@ -11,6 +11,20 @@
 
 namespace zarvel {
 
+namespace {
+
+// Documents are scattered over the heap; loading one a few places ahead hides most of the wait.
+constexpr std::size_t kPrefetchDistance = 8;
+
+void prefetch_ahead(const std::vector<Value>& documents, std::size_t index) {
+  if (index + kPrefetchDistance < documents.size()) {
+    const Value& ahead = documents[index + kPrefetchDistance];
+    if (ahead.is_object()) ahead.as_object().prefetch();
+  }
+}
+
+}  // namespace
+
 Result<SharedCollection> Store::collection_for_insert(std::string_view name, bool& created) {
   created = false;
   if (Status valid = validate_collection_name(name); !valid.ok()) return valid;
@@ -96,7 +110,10 @@ Result<SharedResult> Store::find(std::string_view name, const Collection& collec
   Result<QueryEngine<QueryOperator>> engine = QueryEngine<QueryOperator>::build(query, nullptr);
   if (!engine.ok()) return std::move(engine).status();
   auto matches_list = std::make_shared<ResultList>();
-  for (const Value& document : collection.documents) {
+  const std::vector<Value>& documents = collection.documents;
+  for (std::size_t i = 0; i < documents.size(); ++i) {
+    prefetch_ahead(documents, i);
+    const Value& document = documents[i];
     if (!document.is_object()) return Status::panic_none();
     Result<bool> matched = matches(engine.value(), document.as_object());
     if (!matched.ok()) return std::move(matched).status();
@@ -115,11 +132,13 @@ Status Store::update(std::string_view name, Collection& collection,
     const Value& document = collection.documents[i];
     if (!document.is_object()) return Status::panic_none();
     if (query == nullptr) continue;
+    prefetch_ahead(collection.documents, i);
     Result<bool> matched = matches(*query, document.as_object());
     if (!matched.ok()) return Status::panic_unwrap(std::move(matched).status());
     selected[i] = matched.value();
   }
   for (std::size_t i = 0; i < collection.documents.size(); ++i) {
+    prefetch_ahead(collection.documents, i);
     if (selected[i]) apply_update(update, collection.documents[i].as_object());
   }
   cache_.invalidate(name);

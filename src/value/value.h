@@ -98,6 +98,13 @@ class Object {
 
   friend bool operator==(const Object& a, const Object& b) noexcept;
 
+  // Asks the processor to start loading the first members. A scan over many documents calls it a
+  // few documents ahead, so it does not wait on memory for each one in turn.
+  void prefetch() const noexcept {
+    const char* start = reinterpret_cast<const char*>(block_);
+    for (int offset = 0; offset < 256; offset += 64) __builtin_prefetch(start + offset);
+  }
+
  private:
   struct Block;
 
