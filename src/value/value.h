@@ -73,7 +73,9 @@ class Object {
   Object(Object&& other) noexcept : block_(other.block_) { other.block_ = nullptr; }
   Object& operator=(const Object& other);
   Object& operator=(Object&& other) noexcept;
-  ~Object() { release(); }
+  ~Object() {
+    if (block_ != nullptr) release();
+  }
 
   // Takes members in any order; for equal keys the one given last wins. The range form moves
   // the members out of [first, last) and leaves that range reordered and moved-from.
