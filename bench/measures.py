@@ -1,4 +1,5 @@
 """The timed measures: one helper times a callable, one table lists what zarvel is held against."""
+import itertools
 import json
 import os
 import sqlite3
@@ -14,7 +15,7 @@ from tinydb import TinyDB, where
 from tinydb.storages import MemoryStorage
 
 import zarvel
-from data import make_documents
+from data import iter_documents, make_documents
 
 # About 1 % of the documents match; both sides of each comparison ask exactly this.
 SELECTIVE_QUERY = {"score": {"$gte": 99.0}}
@@ -23,6 +24,8 @@ SELECTIVE_SQL = "SELECT doc FROM docs WHERE json_extract(doc, '$.score') >= 99.0
 FIXED_QUERY = {"id": {"$lt": 100}}
 CACHED_CALLS = 100
 COLLECTION = "c"
+# Documents converted per insert_many call when a corpus does not keep its dicts.
+_CHUNK = 10_000
 
 
 def median_seconds(fn, repetitions, setup=None):
@@ -41,6 +44,16 @@ def median_seconds(fn, repetitions, setup=None):
     return statistics.median(times)
 
 
+def median_pair(measure, repetitions):
+    """Medians of (zarvel, peer) for `measure`, the two sides taking turns, so that a busy spell of
+    the machine slows both rather than one."""
+    zarvel_times, peer_times = [], []
+    for _ in range(repetitions):
+        zarvel_times.append(median_seconds(measure.zarvel, 1, measure.zarvel_setup))
+        peer_times.append(median_seconds(measure.peer, 1, measure.peer_setup))
+    return statistics.median(zarvel_times), statistics.median(peer_times)
+
+
 @dataclass
 class Measure:
     name: str
@@ -56,13 +69,20 @@ class Measure:
 class Corpus:
     """One size of data set, held by zarvel and by every peer, inside `workdir`."""
 
-    def __init__(self, workdir, count):
+    def __init__(self, workdir, count, keep_documents=True):
+        """Without `keep_documents` only the store and its file remain: the dicts are built and
+        inserted a chunk at a time, so a large corpus never holds its data twice."""
         self.count = count
-        self.documents = make_documents(count)
-        self.blob = orjson.dumps(self.documents)
         self.directory = os.path.join(workdir, "store%d" % count)
         self.store = zarvel.Zarvel(self.directory)
-        self.store.insert_many(COLLECTION, self.documents)
+        if keep_documents:
+            self.documents = make_documents(count)
+            self.blob = orjson.dumps(self.documents)
+            self.store.insert_many(COLLECTION, self.documents)
+        else:
+            documents = iter_documents(count)
+            while chunk := list(itertools.islice(documents, _CHUNK)):
+                self.store.insert_many(COLLECTION, chunk)
         self.store.write(COLLECTION)
         self.file = os.path.join(self.directory, COLLECTION + ".json")
         self.peer_file = os.path.join(workdir, "peer%d.json" % count)
@@ -125,7 +145,8 @@ class Corpus:
 
 
 def table(small, large):
-    """The measures, `small` and `large` being the 10k and 100k (or 1M) corpora."""
+    """The measures, `small` and `large` being the 10k and 100k (or 1M) corpora; the cached find,
+    which needs the 1M corpus, is `cached_find_measure`."""
     big = "%dk" % (large.count // 1000)
     little = "%dk" % (small.count // 1000)
     return [
@@ -145,16 +166,64 @@ def table(small, large):
                 lambda: small.store.find(COLLECTION, SELECTIVE_QUERY),
                 lambda: small.tinydb().search(where("score") >= 99.0), 1 / 200,
                 zarvel_setup=small.store.clear_cache, peer_setup=lambda: small.tinydb().clear_cache()),
-        Measure("cached find x%d %s" % (CACHED_CALLS, big), "zarvel at " + little,
-                large.cached_find, small.cached_find, 1.5,
-                zarvel_setup=large.cached_find, peer_setup=small.cached_find,
-                note="same 100 matches at both sizes; ~1 means independent of size"),
         Measure("open store " + big, "orjson.loads of file", large.open_store, large.load_peer_file, 1 / 5,
                 note="collection file of %.1f MB (the goal is stated for a 100 MB file)"
                 % (os.path.getsize(large.file) / 1e6)),
         Measure("write " + big, "orjson.dumps + write", lambda: large.store.write(COLLECTION),
                 large.write_peer_file, 1.0),
         Measure("update $inc " + big, "Python loop", large.update_store, large.update_dicts, 1 / 5),
+    ]
+
+
+def cached_find_measure(small, huge):
+    """Repeated finds on the 1M corpus against the same finds on the 10k one."""
+    return Measure("cached find x%d %dk" % (CACHED_CALLS, huge.count // 1000),
+                   "zarvel at %dk" % (small.count // 1000), huge.cached_find, small.cached_find, 1.5,
+                   zarvel_setup=huge.cached_find, peer_setup=small.cached_find,
+                   note="same 100 matches at both sizes; ~1 means independent of size")
+
+
+def scaling_measures(corpus):
+    """(name, callable, setup) of the figures that should grow linearly with the corpus."""
+    return [("find 1% uncached", lambda: corpus.store.find(COLLECTION, SELECTIVE_QUERY),
+             corpus.store.clear_cache),
+            ("open store", corpus.open_store, None)]
+
+
+class RealDocument:
+    """One JSON file of the caller's, held as a one-document collection in its own store."""
+
+    def __init__(self, workdir, path):
+        self.name = os.path.splitext(os.path.basename(path))[0]
+        with open(path, "rb") as f:
+            self.document = orjson.loads(f.read())
+        self.directory = os.path.join(workdir, "real-" + self.name)
+        self.store = zarvel.Zarvel(self.directory)
+        self.store.insert(COLLECTION, self.document)
+        self.store.write(COLLECTION)
+        self.file = os.path.join(self.directory, COLLECTION + ".json")
+        self.peer_file = os.path.join(workdir, "peer-%s.json" % self.name)
+
+    def open_store(self):
+        return zarvel.Zarvel(self.directory)
+
+    def load_peer_file(self):
+        with open(self.file, "rb") as f:
+            return orjson.loads(f.read())
+
+    def write_peer_file(self):
+        with open(self.peer_file, "wb") as f:
+            f.write(orjson.dumps([self.document]))
+
+
+def real_document_table(doc):
+    """Load and write of one real document; the goals are those of the collection rows."""
+    size = "collection file of %.2f MB" % (os.path.getsize(doc.file) / 1e6)
+    return [
+        Measure("open store " + doc.name, "orjson.loads of file", doc.open_store, doc.load_peer_file, 1 / 5,
+                note=size),
+        Measure("write " + doc.name, "orjson.dumps + write", lambda: doc.store.write(COLLECTION),
+                doc.write_peer_file, 1.0),
     ]
 
 
