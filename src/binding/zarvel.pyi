@@ -1,0 +1,179 @@
+"""A fast embedded JSON document store.
+
+A store is a directory; each collection is one JSON file in it (``<directory>/<name>.json``).
+Collections live in memory and reach disk only through :meth:`Zarvel.write` and
+:meth:`Zarvel.write_all`.
+
+Internal failures raise ``PanicException``, a ``BaseException`` subclass that the module does not
+export: ``except Exception`` does not catch it, ``except BaseException`` does, and the store stays
+usable afterwards.
+"""
+
+from typing import Any, Literal, Self, final, overload
+
+
+__all__ = ["Zarvel"]
+
+# A document as it comes back: a dict with str keys, its keys in ascending byte order, holding
+# None, bool, int, float, str, list and dict. Going in, tuples, sets and mappings are accepted too.
+_Document = dict[str, Any]
+
+@final
+class Zarvel:
+    """A store opened on a directory."""
+
+    def __new__(cls, name: str) -> Self:
+        """Opens the store on directory ``name``.
+
+        When nothing exists at ``name`` the directory is created (one level; a failure to create
+        it is not reported here). Otherwise every ``*.json`` file in it is loaded as a collection
+        named after the file without ``.json``.
+
+        Raises ``OSError`` when ``name`` is not a directory ("Not a directory (os error 20)"),
+        ``ValueError`` "Error deserializing JSON" for a collection file that is not JSON, and
+        ``PanicException`` for a ``.json`` file that is not a collection file.
+        """
+
+    def load_from_document(self, document_path: str) -> None:
+        """Imports a JSON file holding one object whose members name collections.
+
+        An array member appends each of its elements, any other member is appended as one
+        document; missing collections are created. All or nothing: a failed import appends no
+        document and leaves no new collection behind.
+
+        Raises ``OSError`` "Error opening document ..." and ``ValueError`` "Error deserializing
+        JSON" for the file, ``ValueError`` "Invalid collection name '...'" for a member name, and
+        ``PanicException`` when the file does not hold an object.
+        """
+
+    def create_collection(self, collection_name: str) -> None:
+        """Creates an empty collection and its file ``{ "<name>":[] }``.
+
+        Does nothing when the collection's file already exists.
+
+        Raises ``ValueError`` "Invalid collection name '...'" for an empty name or one holding
+        "/", and an ``OSError`` subclass when the file cannot be created (``FileNotFoundError``
+        when the store directory is gone).
+        """
+
+    def insert(self, collection_name: str, document: _Document) -> None:
+        """Appends one document to a collection.
+
+        A collection that is not in memory is loaded from its file, or created when it has none.
+
+        Raises ``TypeError`` when ``document`` is not a dict, ``ValueError`` for an invalid
+        collection name, and ``PanicException`` for a value that cannot be stored (bytes, an
+        integer outside 64 bits, a key that is not a str, ...); nothing is appended then.
+        """
+
+    def insert_many(self, collection_name: str, documents: list[_Document]) -> None:
+        """Appends every element of ``documents``, in order, to a collection.
+
+        Fails as :meth:`insert` does (``TypeError`` when ``documents`` is not a list); one value
+        that cannot be stored fails the whole call before anything is appended.
+        """
+
+    def insert_many_from_document(self, collection_name: str, document_name: str) -> None:
+        """Appends the documents of a JSON file that holds one array to a collection.
+
+        ``document_name`` is a file path, used as given.
+
+        Raises ``OSError`` "Error opening document ...", ``ValueError`` "Error deserializing
+        JSON" and ``ValueError`` "Document is not an array"; nothing is appended then.
+        """
+
+    def find(self, collection_name: str, maybe_query: _Document | None = None) -> list[_Document]:
+        """Returns copies of the collection's documents, all of them or those matching the query.
+
+        Documents come back in insertion order. Answers to queries are cached (100 entries); a
+        change to the collection drops its cached answers.
+
+        Raises ``ValueError`` "Collection with name '...' not found on disk" for an unknown
+        collection, ``ValueError`` "Malformed query, non-numeric value found for operator ..."
+        when an ordering operator meets a non-number, and ``PanicException`` for a malformed
+        query (unknown operator, null or a list without an operator, an empty nested dict).
+        """
+
+    @overload
+    def update(
+        self,
+        collection_name: str,
+        update_query: _Document,
+        maybe_query: _Document | None = None,
+        return_result: Literal[False] = False,
+    ) -> None:
+        """Changes the fields of every document, or of those matching ``maybe_query``.
+
+        The update document names the field first and the operator second:
+        ``{"n": {"$inc": 1}}``. No field is ever created. Empties the whole result cache. Each
+        condition writes two trace lines to standard output (file descriptor 1).
+
+        Returns ``None``, or with ``return_result=True`` every document of the collection
+        afterwards. Any failure (unknown collection, malformed update or query, a non-numeric
+        ordering comparison) raises ``PanicException`` and changes no document.
+        """
+
+    @overload
+    def update(
+        self,
+        collection_name: str,
+        update_query: _Document,
+        maybe_query: _Document | None,
+        return_result: Literal[True],
+    ) -> list[_Document]: ...
+    @overload
+    def update(
+        self,
+        collection_name: str,
+        update_query: _Document,
+        maybe_query: _Document | None = None,
+        *,
+        return_result: Literal[True],
+    ) -> list[_Document]: ...
+    @overload
+    def update(
+        self,
+        collection_name: str,
+        update_query: _Document,
+        maybe_query: _Document | None = None,
+        return_result: bool = False,
+    ) -> list[_Document] | None: ...
+    def collections(self) -> list[str]:
+        """Returns the names of the entries of the store directory, in listing order.
+
+        Each entry counts once, without its extension: the directory is listed, the collections
+        in memory are not consulted. Raises ``FileNotFoundError`` when the directory is gone.
+        """
+
+    def drop_collection(self, collection_name: str) -> None:
+        """Deletes the collection's file (a missing file is no error) and forgets the collection.
+
+        Raises ``ValueError`` for an invalid collection name.
+        """
+
+    def drop_all(self) -> None:
+        """Drops every collection listed in the directory, then removes the directory if empty.
+
+        Raises ``PanicException`` when the directory cannot be listed.
+        """
+
+    def write(self, collection_name: str) -> None:
+        """Writes a collection to its file, atomically and durably.
+
+        The file holds either its old or its new content, never a mixture, and has reached the
+        disk when this returns.
+
+        Raises ``ValueError`` "Collection '...' not found in stored collections" for a
+        collection not in memory, ``OSError`` "Problem creating temporary file: ..." or "Error
+        renaming file: ...", and ``ValueError`` "Error serializing JSON"; the old file is then
+        unchanged.
+        """
+
+    def write_all(self) -> None:
+        """Writes every collection in memory, as :meth:`write` does.
+
+        Tries every collection, then raises the first error, if any.
+        """
+
+    def clear_cache(self) -> None:
+        """Empties the result cache."""
