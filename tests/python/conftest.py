@@ -1,3 +1,4 @@
+import collections.abc
 import math
 import os
 import subprocess
@@ -22,6 +23,23 @@ def _panic_exception_class():
 
 
 PanicException = _panic_exception_class()
+UNWRAP = "called `Result::unwrap()` on an `Err` value: "  # what an internal failure's message starts with
+NONE = "called `Option::unwrap()` on a `None` value"
+
+
+class Seq(collections.abc.Sequence):
+    """A sequence whose length and items the test decides; it has four items at most."""
+
+    def __init__(self, size, item=lambda seq, i: i):
+        self.size, self.item = size, item
+
+    def __len__(self):
+        return self.size
+
+    def __getitem__(self, i):
+        if i >= 4:
+            raise IndexError(i)
+        return self.item(self, i)
 
 
 @pytest.fixture
@@ -32,6 +50,23 @@ def store_dir(tmp_path):
 @pytest.fixture
 def store(store_dir):
     return zarvel.Zarvel(str(store_dir))
+
+
+def file_tree(root="."):
+    """Every directory and file below `root`: links by target, files over 1 MiB by size, others by content."""
+    tree = {}
+    for folder, dirs, files in os.walk(root):
+        tree.update({os.path.join(folder, d): "dir" for d in dirs})
+        for name in files:
+            path = os.path.join(folder, name)
+            if os.path.islink(path):
+                tree[path] = os.readlink(path)
+            elif os.path.getsize(path) > 2**20:
+                tree[path] = os.path.getsize(path)
+            else:
+                with open(path, "rb") as f:
+                    tree[path] = f.read()
+    return tree
 
 
 def run_python(code, cwd=None):

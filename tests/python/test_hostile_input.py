@@ -1,7 +1,6 @@
 """Hostile input to every method. Each call fails with its own exception type and message, leaves
 every document and every file as it was, and the store keeps working afterwards."""
 import collections.abc
-import functools
 import json
 import os
 import re
@@ -9,10 +8,8 @@ import re
 import pytest
 
 import zarvel
-from conftest import PanicException
+from conftest import NONE, UNWRAP, PanicException, Seq, file_tree
 
-UNWRAP = "called `Result::unwrap()` on an `Err` value: "
-NONE = "called `Option::unwrap()` on a `None` value"
 BAD_JSON = "Error deserializing JSON"
 SURROGATE = re.compile(r"'utf-8' codec can't encode character '\\ud800' in position \d+: surrogates not allowed")
 
@@ -47,21 +44,6 @@ def raiser(error):
 class Outer:
     class Inner:
         pass
-
-
-class Seq(collections.abc.Sequence):
-    """A sequence whose length and items hostile code decides; it has four items at most."""
-
-    def __init__(self, size, item=lambda seq, i: i):
-        self.size, self.item = size, item
-
-    def __len__(self):
-        return self.size
-
-    def __getitem__(self, i):
-        if i >= 4:
-            raise IndexError(i)
-        return self.item(self, i)
 
 
 class Mapped(collections.abc.Mapping):
@@ -124,7 +106,6 @@ REFUSED = [
      f"{UNWRAP}UnexpectedType(\"unexpected type: 'bytearray' object cannot be converted to 'PyBytes'\")"),
     ("int-key", {1: "a"}, unexpected("int")),
     ("tuple-key-after-a-str-key", {"ok": 1, (1, 2): "a"}, unexpected("tuple")),
-    ("none-key", {None: 1}, unexpected("NoneType")),
     ("user-class", Outer.Inner(), f'{UNWRAP}UnsupportedType("Outer.Inner")'),
     ("object-deep-inside", {"deep": [1, {"x": object()}]}, f'{UNWRAP}UnsupportedType("object")'),
     ("type-name-with-escapes", type('Odd"\\\n\t\x01Name', (), {})(), UNWRAP + 'UnsupportedType("Odd\\"\\\\\\n\\t\\u{1}Name")'),
@@ -134,7 +115,6 @@ REFUSED = [
     ("self-dict", LOOP_DICT, message("Document nested too deeply")),
     ("self-sequence", Seq(1, lambda seq, i: seq), message("Document nested too deeply")),
     ("self-mapping", LOOP_MAPPING, message("Document nested too deeply")),
-    ("100k-levels", functools.reduce(lambda inner, _: [inner], range(100_000), 1), message("Document nested too deeply")),
     ("len-2**62", Seq(2**62), host(IndexError(4), traceback=True)),
     ("len-2**100", Seq(2**100), host(OverflowError("cannot fit 'int' into an index-sized integer"))),
     ("len-negative", Seq(-1), host(ValueError("__len__() should return >= 0"))),
@@ -196,18 +176,12 @@ CASES = [
     case("find-three-positional", lambda z: z.find("a", None, 3), TypeError, "Zarvel.find() takes from 1 to 2 positional arguments but 3 were given"),
     case("find-name-twice", lambda z: z.find("a", collection_name="b"), TypeError, "Zarvel.find() got multiple values for argument 'collection_name'"),
     case("insert-nothing", lambda z: z.insert(), TypeError, "Zarvel.insert() missing 2 required positional arguments: 'collection_name' and 'document'"),
-    case("insert-unknown-keyword", lambda z: z.insert("c", doc={}), TypeError, "Zarvel.insert() got an unexpected keyword argument 'doc'"),
-    case("insert-list", lambda z: z.insert("c", [{"a": 1}]), TypeError, wrong("document", "list", "PyDict")),
     case("insert-user-class-as-document", lambda z: z.insert("c", Outer.Inner()), TypeError, wrong("document", "Outer.Inner", "PyDict")),
     case("insert-mapping-as-document", lambda z: z.insert("c", Mapped()), TypeError, wrong("document", "Mapped", "PyDict")),
-    case("insert-huge-int-name", lambda z: z.insert(2**100, {}), TypeError, wrong("collection_name", "int")),
     case("insert_many-tuple", lambda z: z.insert_many("c", ({"a": 1},)), TypeError, wrong("documents", "tuple", "PyList")),
     case("update-query-list", lambda z: z.update("c", [], None), TypeError, wrong("update_query", "list", "PyDict")),
     case("update-maybe_query-list", lambda z: z.update("c", {}, [], True), TypeError, wrong("maybe_query", "list", "PyDict")),
     case("update-return_result-1", lambda z: z.update("c", {}, None, 1), TypeError, wrong("return_result", "int", "PyBool")),
-    case("update-return_result-None", lambda z: z.update("c", {}, None, None), TypeError, wrong("return_result", "NoneType", "PyBool")),
-    case("find-maybe_query-int", lambda z: z.find("c", maybe_query=1), TypeError, wrong("maybe_query", "int", "PyDict")),
-    case("write-bytes", lambda z: z.write(b"c"), TypeError, wrong("collection_name", "bytes")),
     case("load-none", lambda z: z.load_from_document(None), TypeError, wrong("document_path", "NoneType")),
     case("import-float-path", lambda z: z.insert_many_from_document("c", 2.0), TypeError, wrong("document_name", "float")),
     case("drop-int-keyword", lambda z: z.drop_collection(collection_name=3), TypeError, wrong("collection_name", "int")),
@@ -275,15 +249,12 @@ CASES = [
          'Problem creating temporary file: Os { code: 21, kind: IsADirectory, message: "Is a directory" }', {"db/k.json.tmp": "dir"}),
     case("write-over-a-directory", lambda z: z.write("k"), OSError,
          'Error renaming file: Os { code: 21, kind: IsADirectory, message: "Is a directory" }', {"db/k.json": "dir"}),
-    # Malformed queries and updates; the comparisons fail on the second document, after the first matched.
+    # Malformed queries and updates, one per way an error leaves find and update (each message of the
+    # query engine is tested in C++); the comparisons fail on the second document, after the first matched.
     case("find-lt-string-field", lambda z: z.find("c", {"s": {"$lt": 5}}), ValueError, "Malformed query, non-numeric value found for operator LessThan"),
     case("find-lte-string-operand", lambda z: z.find("c", {"s": {"$lte": "x"}}), ValueError, "Malformed query, non-numeric value found for operator LessThanEqual"),
     case("find-empty-object", lambda z: z.find("c", {"a": {}}), PanicException, "Error while parsing query"),
-    case("find-null-operand", lambda z: z.find("c", {"a": None}), PanicException, "Not Valid query"),
-    case("find-nested-keyword", lambda z: z.find("c", {"a": {"$x": {"b": 1}}}), PanicException, "Unknown query operator found: $x"),
-    case("find-keyword-without-path", lambda z: z.find("c", {"$gt": 5}), PanicException, "Missing field path for operator $gt"),
     case("update-unknown-keyword", lambda z: z.update("c", {"i": {"$push": 1}}), PanicException, "Unknown update query operator found: $push"),
-    case("update-keyword-without-path", lambda z: z.update("c", {"$inc": 1}), PanicException, "Missing field path for operator $inc"),
     case("update-query-compares-a-string", lambda z: z.update("c", {"i": 0}, {"s": {"$lt": 5}}), PanicException,
          host(ValueError("Malformed query, non-numeric value found for operator LessThan"))),
     # Values that cannot become documents, through every method that converts one.
@@ -340,20 +311,8 @@ def plant(files, deep_file):
 
 
 def snapshot(store):
-    """The files below the working directory (large ones by size) and the documents of the store."""
-    tree = {}
-    for folder, dirs, files in os.walk("."):
-        tree.update({os.path.join(folder, d): "dir" for d in dirs})
-        for name in files:
-            path = os.path.join(folder, name)
-            if os.path.islink(path):
-                tree[path] = os.readlink(path)
-            elif os.path.getsize(path) > 2**20:
-                tree[path] = os.path.getsize(path)
-            else:
-                with open(path, "rb") as f:
-                    tree[path] = f.read()
-    return tree, [store.find(name) for name in ("c", "k", "mixed")], store.find("c", {"i": 1})
+    """The files below the working directory and the documents of the store."""
+    return file_tree(), [store.find(name) for name in ("c", "k", "mixed")], store.find("c", {"i": 1})
 
 
 @pytest.mark.parametrize("call, error, expected, files", CASES)

@@ -51,15 +51,6 @@ def test_create_collection_writes_the_keyed_form_once_and_keeps_a_registered_col
     assert path.read_bytes() == b'{ "users":[] }' and store.find("users") == [{"a": 1}]
 
 
-def test_dotted_names_keep_their_own_files(store, store_dir):
-    store.create_collection("a.b")
-    store.create_collection("a")
-    store.create_collection(".hidden")
-    assert sorted(os.listdir(store_dir)) == [".hidden.json", "a.b.json", "a.json"]
-    assert (store_dir / "a.b.json").read_bytes() == b'{ "a.b":[] }'
-    assert sorted(store.collections()) == [".hidden", "a", "a.b"]
-
-
 def test_collections_lists_every_entry_stem_of_the_directory(store, store_dir):
     for name in ("users.json", "notes.txt", "USERS.JSON", "x.json.bak", ".hidden", "a.json", "a.txt"):
         (store_dir / name).write_text("[]")

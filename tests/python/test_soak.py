@@ -1,5 +1,5 @@
-"""A long loop of mixed operations on one store: resident memory stays flat after warm-up and every
-object passed in keeps its reference count. `make test` runs a short loop; `make soak` sets
+"""A long loop of mixed operations on one store, a refused insert among them: resident memory stays
+flat after warm-up and every object passed in keeps its reference count. `make test` runs a short loop; `make soak` sets
 ZARVEL_SOAK_OPERATIONS to a million."""
 import json
 import os
@@ -22,7 +22,8 @@ base = [{"n": i, "name": f"user{i}", "tags": ["a", "b"], "geo": {"x": i / 3}} fo
 one = {"n": -1, "name": "one", "tags": []}
 everything, cached, selected = {"n": {"$gte": 0}}, {"geo.x": {"$lt": 10.0}}, {"name": "user7"}
 increment, rename = {"n": {"$inc": 1}}, {"name": "renamed", "tags.0": "z"}
-passed = [base, one, everything, cached, selected, increment, rename, *base]
+failing = {"doc": base[0], "bad": b"bytes"}  # refused after base[0] has been converted
+passed = [base, one, everything, cached, selected, increment, rename, failing, *base]
 counts = [sys.getrefcount(passed[k]) for k in range(len(passed))]
 store = zarvel.Zarvel("db")
 memory = []
@@ -47,6 +48,10 @@ for i in range(operations):
         store.write("c")
     elif step % 10 == 8:
         store.clear_cache()
+        try:
+            store.insert("c", failing)
+        except BaseException:
+            pass
     else:
         store.find("c", everything)
     if i % (operations // samples) == 0:

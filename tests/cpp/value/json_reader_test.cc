@@ -1,13 +1,15 @@
 #include "value/json_reader.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <set>
 #include <string>
 #include <string_view>
@@ -70,45 +72,19 @@ TEST(JsonReaderTest, AcceptedTextsReadToTheirValues) {
   const std::string zeros(5000, '0');
   const std::string raw_utf8 = "\"\x7f/\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\xf4\x8f\xbf\xbf\"";
   const std::vector<Case> cases = {
-      {"null", "null"},
-      {" \t\n\r true \r\n\t ", "true"},
-      {"false\n\n", "false"},
-      {"0", "0"},
-      {"-0", "-0.0"},
-      {"-0.0", "-0.0"},
-      {"-0e5", "-0.0"},
-      {"7", "7"},
-      {"-1", "-1"},
-      {"18446744073709551615", "18446744073709551615"},
-      {"18446744073709551616", "1.8446744073709552e19"},
-      {"100000000000000000000", "1e20"},
-      {"-9223372036854775808", "-9223372036854775808"},
-      {"-9223372036854775809", "-9.223372036854776e18"},
-      {"-18446744073709551615", "-1.8446744073709552e19"},
-      {"1.0", "1.0"},
-      {"1E2", "100.0"},
-      {"1e+2", "100.0"},
-      {"1e-2", "0.01"},
-      {"123.456", "123.456"},
-      {"1e308", "1e308"},
-      {"1.7976931348623157e308", "1.7976931348623157e308"},
-      {"5e-324", "5e-324"},
-      {"1e-400", "0.0"},
-      {"-1e-400", "-0.0"},
-      {"1e-99999999999", "0.0"},
-      {"0e99999999999", "0.0"},
-      {"0.000e99999999999", "0.0"},
-      {"-1e-99999999999", "-0.0"},
-      {"-0e99999999999", "-0.0"},
-      {"1e0000000000000000000002", "100.0"},
-      {"2.2790121708605243e274", "2.2790121708605243e274"},
-      {"1847850320662571.0", "1847850320662571.0"},
-      {"1" + zeros + "e-5000", "1.0"},
-      {"0." + zeros + "1e5002", "10.0"},
-      {"1" + zeros + "e-4700", "1e300"},
+      {"null", "null"}, {" \t\n\r true \r\n\t ", "true"}, {"0", "0"}, {"-1", "-1"},
+      // Negative zero in every spelling, integers past the 64-bit forms become floats.
+      {"-0", "-0.0"}, {"-0.0", "-0.0"}, {"-0e5", "-0.0"},
+      {"18446744073709551615", "18446744073709551615"}, {"18446744073709551616", "1.8446744073709552e19"},
+      {"100000000000000000000", "1e20"}, {"-9223372036854775808", "-9223372036854775808"},
+      {"-9223372036854775809", "-9.223372036854776e18"}, {"-18446744073709551615", "-1.8446744073709552e19"},
+      {"1.0", "1.0"}, {"1E2", "100.0"}, {"1e+2", "100.0"}, {"1e-2", "0.01"}, {"123.456", "123.456"},
+      // Underflow reads as zero of the right sign; huge exponents on zero or with long digit runs.
+      {"1e-400", "0.0"}, {"-1e-400", "-0.0"}, {"1e-99999999999", "0.0"}, {"0.000e99999999999", "0.0"},
+      {"-0e99999999999", "-0.0"}, {"1e0000000000000000000002", "100.0"}, {"1" + zeros + "e-5000", "1.0"},
+      {"0." + zeros + "1e5002", "10.0"}, {"1" + zeros + "e-4700", "1e300"},
       {"[1,-1,1.5,\"a\",true,false,null,[],{}]", "[1,-1,1.5,\"a\",true,false,null,[],{}]"},
       {" [ 1 , [ 2 ] , { \"k\" : [ ] } ] ", "[1,[2],{\"k\":[]}]"},
-      {R"({"b":1,"a":2,"b":3})", R"({"a":2,"b":3})"},
       {R"({"a":1,"c":2,"a":3,"b":4,"a":5,"c":6})", R"({"a":5,"b":4,"c":6})"},
       {R"({"a":{"x":1,"x":2},"a":{"y":3}})", R"({"a":{"y":3}})"},
       {R"({"é":1,"z":2,"a":3,"B":4,"ab":5})", R"({"B":4,"a":3,"ab":5,"z":2,"é":1})"},
@@ -125,21 +101,14 @@ TEST(JsonReaderTest, AcceptedTextsReadToTheirValues) {
 }
 
 TEST(JsonReaderTest, RejectedTextsFail) {
+  // Only what the suite's n_ and i_ files do not already cover: limits, exact boundaries of the
+  // UTF-8 ranges, and texts that end right after a valid prefix.
   const std::vector<std::string> cases = {
-      "", " \n", "\xef\xbb\xbf{}", "\x0c" "1", "1\x0c", "[] []", "[],", "1 x", "[1]\0"s,
-      "[1,]", "[,1]", "[1 2]", "[", "]", "{\"a\":1,}", "{1:2}", "{\"a\" 1}", "{\"a\":}", "{\"a\"",
-      "{", "{,}", "nul", "True", "NaN", "Infinity", "None", "nullx",
-      "01", "-01", "1.", ".5", "+1", "-", "--1", "- 1", "1e", "1e+", "1.e5", "1.5e-", "0x10",
-      "1e5.5",
-      "1e309", "10e308", "-1e309", "1e99999999999", "1.5e2147483648", "0.1e99999999999",
-      "1" + std::string(400, '0'), "\"abc", "\"a\nb\"", "\"a\tb\"", "\"\0\""s, "\"\\x\"",
-      "\"\\u12\"", "\"\\u12G4\"", "\"\\U0041\"", "\"\\ud800\"", "\"\\udc00\"", "\"\\ud800\\u0041\"",
-      "\"\\ud800\\ue000\"",
-      "\"\\ud800\\n\"", "\"\\udbff\\ud800\"", "\"\\ud800x\"",
-      "\"\x80\"", "\"\xc0\xaf\"", "\"\xc1\xbf\"", "\"\xe0\x80\xaf\"", "\"\xe0\x9f\xbf\"",
-      "\"\xed\xa0\x80\"", "\"\xed\xbf\xbf\"", "\"\xf0\x80\x80\xaf\"", "\"\xf0\x8f\xbf\xbf\"",
-      "\"\xf4\x90\x80\x80\"", "\"\xf5\x80\x80\x80\"", "\"\xff\"", "\"\xc3\"", "\"\xe2\x82\"",
-      "\"\xc3\x28\"", "\"\xe2\x28\xa1\"",
+      "1\x0c", "[1]\0"s, "{\"a\":}", "nullx", "1e5.5", "1e309", "10e308", "1.5e2147483648",
+      "0.1e99999999999", "1" + std::string(400, '0'), "\"\\ud800\\ue000\"", "\"\xc1\xbf\"",
+      "\"\xe0\x80\xaf\"", "\"\xe0\x9f\xbf\"", "\"\xed\xbf\xbf\"", "\"\xf0\x80\x80\xaf\"",
+      "\"\xf0\x8f\xbf\xbf\"", "\"\xf4\x90\x80\x80\"", "\"\xf5\x80\x80\x80\"", "\"\xc3\"",
+      "\"\xe2\x82\"", "\"\xc3\x28\"", "\"\xe2\x28\xa1\"",
       nested(128, "[", "1", "]"), nested(128, "{\"a\":", "1", "}"),
       nested(64, "[", nested(64, "{\"a\":", "1", "}"), "]"),
   };
@@ -154,14 +123,11 @@ TEST(JsonReaderTest, FloatsReadToTheNearestDouble) {
     std::uint64_t bits;
   };
   const Case cases[] = {
-      {"0.1", 0x3FB999999999999A},
-      {"5e-324", 0x1},
-      {"4.9406564584124654e-324", 0x1},
-      {"2.2250738585072011e-308", 0x000FFFFFFFFFFFFF},
-      {"2.2250738585072014e-308", 0x0010000000000000},
+      {"0.1", 0x3FB999999999999A}, {"5e-324", 0x1}, {"4.9406564584124654e-324", 0x1},
+      {"2.2250738585072011e-308", 0x000FFFFFFFFFFFFF}, {"2.2250738585072014e-308", 0x0010000000000000},
       {"1.7976931348623157e308", 0x7FEFFFFFFFFFFFFF},
-      {"9007199254740993.0", 0x4340000000000000},
-      {"9007199254740995.0", 0x4340000000000002},
+      // Halfway between two doubles: ties go to the even one.
+      {"9007199254740993.0", 0x4340000000000000}, {"9007199254740995.0", 0x4340000000000002},
       {"2.2790121708605243e274", std::bit_cast<std::uint64_t>(2.2790121708605243e274)},
       {"1847850320662571.0", std::bit_cast<std::uint64_t>(1847850320662571.0)},
   };
@@ -170,6 +136,26 @@ TEST(JsonReaderTest, FloatsReadToTheNearestDouble) {
     ASSERT_TRUE(v && v->is_number()) << c.text;
     ASSERT_TRUE(v->as_number().is_float()) << c.text;
     EXPECT_EQ(v->as_number().bits(), c.bits) << c.text;
+  }
+  // Random texts with long digit runs and far exponents, against the C library's correctly rounded strtod.
+  std::mt19937_64 random(5);
+  auto digits = [&](std::size_t n) {
+    std::string s;
+    while (s.size() < n) s += static_cast<char>('0' + random() % 10);
+    return s;
+  };
+  for (int i = 0; i < 20000; ++i) {
+    std::string whole = random() % 8 ? std::to_string(1 + random() % 9) + digits(random() % 24) : "0";
+    std::string text = (random() % 2 ? "-" : "") + whole;
+    if (random() % 4) text += "." + digits(1 + random() % 20);
+    if (random() % 2 || text.find('.') == std::string::npos) {
+      text += "e" + std::to_string(static_cast<int>(random() % 640) - 330);
+    }
+    double expected = std::strtod(text.c_str(), nullptr);
+    if (!std::isfinite(expected)) continue;
+    std::optional<Value> v = parse_json(text);
+    ASSERT_TRUE(v && v->is_number() && v->as_number().is_float()) << text;
+    EXPECT_EQ(v->as_number().bits(), std::bit_cast<std::uint64_t>(expected)) << text;
   }
 }
 
@@ -224,22 +210,6 @@ TEST(JsonReaderTest, ReadErrorsFailEvenAfterACompleteValue) {
   EXPECT_FALSE(parse_json(after));
 }
 
-TEST(JsonReaderTest, FdSourceReadsAPipe) {
-  int fds[2];
-  ASSERT_EQ(::pipe(fds), 0);
-  std::string text = R"({"a":[1,"x"]})";
-  ASSERT_EQ(::write(fds[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
-  ::close(fds[1]);
-  FdSource source(fds[0]);
-  std::optional<Value> v = parse_json(source);
-  ::close(fds[0]);
-  ASSERT_TRUE(v);
-  EXPECT_EQ(to_json(*v), text);
-  FdSource closed(fds[0]);
-  EXPECT_FALSE(parse_json(closed));
-  EXPECT_EQ(closed.error(), EBADF);
-}
-
 std::string read_file(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
@@ -256,16 +226,8 @@ TEST(JsonReaderTest, JsonTestSuiteVerdicts) {
   for (const auto& entry :
        std::filesystem::directory_iterator(ZARVEL_TESTDATA_DIR "/json-test-suite/test_parsing")) {
     std::string name = entry.path().filename().string();
-    bool expect_accept;
-    if (name.starts_with("y_")) {
-      expect_accept = true;
-    } else if (name.starts_with("n_")) {
-      expect_accept = false;
-    } else if (name.starts_with("i_")) {
-      expect_accept = accepted_i.contains(name);
-    } else {
-      continue;
-    }
+    if (!name.starts_with("y_") && !name.starts_with("n_") && !name.starts_with("i_")) continue;
+    bool expect_accept = name.starts_with("y_") || accepted_i.contains(name);
     std::string text = read_file(entry.path());
     EXPECT_EQ(parse_json(text).has_value(), expect_accept) << name;
     ChunkedSource bytewise(text, 1);
@@ -273,21 +235,6 @@ TEST(JsonReaderTest, JsonTestSuiteVerdicts) {
     ++checked;
   }
   EXPECT_GT(checked, 300);
-}
-
-TEST(JsonReaderTest, BenchmarkDocumentsSurviveWriteAndRead) {
-  for (const char* name : {"twitter.json", "citm_catalog.json", "canada.json"}) {
-    std::string text =
-        read_file(std::string(ZARVEL_TESTDATA_DIR "/nativejson-benchmark/data/") + name);
-    ASSERT_FALSE(text.empty()) << name;
-    std::optional<Value> first = parse_json(text);
-    ASSERT_TRUE(first) << name;
-    std::string written = to_json(*first);
-    std::optional<Value> second = parse_json(written);
-    ASSERT_TRUE(second) << name;
-    EXPECT_TRUE(*first == *second) << name;
-    EXPECT_EQ(to_json(*second), written) << name;
-  }
 }
 
 }  // namespace
