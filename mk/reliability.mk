@@ -1,25 +1,75 @@
 # Sanitizers and fuzzing. Both use their own build directories and never touch the installed module.
-.PHONY: test-asan fuzz fuzz-smoke clang
+#   make fuzz [FUZZ_SECONDS=600]  both fuzz targets at once, each for FUZZ_SECONDS (one per core)
+#   make fuzz-smoke               the same for 60 seconds (CI)
+#   make fuzz-corpus              keeps the small new inputs of the last runs in fuzz/corpus
+#   make test-asan                C++ and Python tests against an ASan+UBSan build
+.PHONY: test-asan fuzz fuzz-smoke fuzz-build fuzz-corpus fuzz-clang
 
+FUZZ_SECONDS ?= 600
+FUZZ_BUILD := build/fuzz
+FUZZ_SCRATCH := build/fuzz-runs
+FUZZ_SEEDS := ../shared/testdata/json-test-suite/test_parsing
+# Debian's default clang (14) cannot compile std::source_location with this libstdc++; 16 can.
+FUZZ_CXX := clang++-16
+
+fuzz-clang:
+	@command -v $(FUZZ_CXX) >/dev/null 2>&1 && dpkg -s libclang-rt-16-dev >/dev/null 2>&1 || \
+	  (apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y clang-16 libclang-rt-16-dev)
+
+fuzz-build: fuzz-clang venv
+	cmake -S fuzz -B $(FUZZ_BUILD) -G Ninja -DCMAKE_CXX_COMPILER=$(FUZZ_CXX)
+	cmake --build $(FUZZ_BUILD) -j2
+
+fuzz: fuzz-build
+	fuzz/run_fuzzers.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_SCRATCH) $(FUZZ_SEEDS)
+
+fuzz-smoke:
+	$(MAKE) fuzz FUZZ_SECONDS=60
+
+# Minimises what the runs found against the seeds and keeps the inputs of at most 512 bytes that
+# still add coverage beyond the seeds: the files fuzz/corpus gains are the ones to commit.
+fuzz-corpus: fuzz-build
+	@for t in json_round_trip query; do \
+	  base=$(FUZZ_SCRATCH)/merge-$$t; rm -rf $$base; mkdir -p $$base/seeds $$base/merged; \
+	  if [ -d $(FUZZ_SEEDS) ]; then cp $(FUZZ_SEEDS)/* $$base/seeds/; fi; \
+	  cp $$base/seeds/* $$base/merged/ 2>/dev/null; \
+	  $(FUZZ_BUILD)/$${t}_fuzzer -merge=1 -max_len=512 $$base/merged fuzz/corpus/$$t \
+	    $(FUZZ_SCRATCH)/$$t/corpus >$$base/log 2>&1 || { tail -20 $$base/log; exit 1; }; \
+	  for f in $$base/merged/*; do \
+	    [ -e $$base/seeds/$${f##*/} ] || [ -e fuzz/corpus/$$t/$${f##*/} ] || cp $$f fuzz/corpus/$$t/; \
+	  done; \
+	  echo "fuzz/corpus/$$t: $$(ls fuzz/corpus/$$t | wc -l) files"; \
+	done
+
+# The module and the C++ unit tests, built with AddressSanitizer and UndefinedBehaviorSanitizer in
+# their own build directory. The interpreter is not built with the sanitizer, so its runtimes are
+# preloaded. Both runs check leaks. In the Python run the interpreter allocates with malloc
+# (PYTHONMALLOC=malloc), so the leak checker traces module memory held by Python objects instead of
+# losing it in the interpreter's arenas, and fuzz/python_leaks.supp drops what the interpreter's
+# own allocators leave at exit: the module's own allocations stay checked, and reference leaks are
+# caught by the tests that count references. The soak test measures resident memory, so it runs
+# on its own with the quarantine of freed blocks (up to 256 MB, which would read as growth) off.
 ASAN_BUILD := build/asan
 SANITIZE := -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined
-# The interpreter is not built with the sanitizer, so its runtime is preloaded.
 SANITIZER_PRELOAD = $(shell gcc -print-file-name=libasan.so) $(shell gcc -print-file-name=libubsan.so)
+SANITIZER_ENV = UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+# $(call asan_python,ASAN_OPTIONS): the interpreter with the sanitized module first on its path.
+# Tests read their children's standard error, so the leak checker reports nothing but leaks.
+asan_python = env $(SANITIZER_ENV) ASAN_OPTIONS=$(1) PYTHONMALLOC=malloc \
+  LSAN_OPTIONS=suppressions=$(abspath fuzz/python_leaks.supp):print_suppressions=0 \
+  LD_PRELOAD="$(SANITIZER_PRELOAD)" PYTHONPATH=$(abspath $(ASAN_BUILD)) $(VPY)
+ASAN_SOAK_TEST := tests/python/test_soak.py::test_mixed_operations_keep_memory_flat_and_references_balanced
 
-# The module and the C++ unit tests, built with AddressSanitizer and UndefinedBehaviorSanitizer.
-# Leaks are checked in the C++ run, where every allocation is the library's own. In the Python
-# run they are not: objects the interpreter still holds at exit keep module memory that the leak
-# checker cannot trace (the interpreter's arenas are not scanned), so it would report them all;
-# reference leaks there are caught by the tests that count references. The two tests that
-# measure resident memory are deselected: the sanitizer's quarantine inflates it.
 test-asan: gtest venv
 	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZARVEL_BUILD_TESTS=ON \
 	  -DCMAKE_CXX_FLAGS="$(SANITIZE)" -DCMAKE_SHARED_LINKER_FLAGS="$(SANITIZE)" \
 	  -DCMAKE_EXE_LINKER_FLAGS="$(SANITIZE)" \
 	  -DPython_EXECUTABLE=$(abspath $(VPY)) -DPython_ROOT_DIR=$(abspath $(VENV))
 	cmake --build $(ASAN_BUILD) -j2
-	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 $(ASAN_BUILD)/zarvel_tests
-	ASAN_OPTIONS=detect_leaks=0 LD_PRELOAD="$(SANITIZER_PRELOAD)" PYTHONPATH=$(abspath $(ASAN_BUILD)) \
-	  $(VPY) -m pytest -q -p no:cacheprovider tests/python \
-	  --deselect tests/python/test_conversion.py::test_no_reference_leaks_and_flat_memory \
-	  --deselect tests/python/test_soak.py::test_mixed_operations_keep_memory_flat_and_references_balanced
+	$(SANITIZER_ENV) ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 $(ASAN_BUILD)/zarvel_tests
+	@# The tests must import this build, not an installed module.
+	$(call asan_python,detect_leaks=1) -c 'import sys, zarvel; sys.exit(not zarvel.__file__.startswith(sys.argv[1]))' \
+	  $(abspath $(ASAN_BUILD))
+	$(call asan_python,detect_leaks=1) -m pytest -q -p no:cacheprovider tests/python --deselect $(ASAN_SOAK_TEST)
+	$(call asan_python,detect_leaks=1:quarantine_size_mb=0) -m pytest -q -p no:cacheprovider \
+	  $(ASAN_SOAK_TEST)
