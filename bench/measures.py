@@ -66,7 +66,23 @@ class Measure:
     note: str = ""
 
 
-class Corpus:
+class StoredFile:
+    """What both sides load and write: zarvel's store on `directory` holding `file`, and the
+    peer's copy of `documents` in `peer_file`."""
+
+    def open_store(self):
+        return zarvel.Zarvel(self.directory)
+
+    def load_peer_file(self):
+        with open(self.file, "rb") as f:
+            return orjson.loads(f.read())
+
+    def write_peer_file(self):
+        with open(self.peer_file, "wb") as f:
+            f.write(orjson.dumps(self.documents))
+
+
+class Corpus(StoredFile):
     """One size of data set, held by zarvel and by every peer, inside `workdir`."""
 
     def __init__(self, workdir, count, keep_documents=True):
@@ -110,17 +126,6 @@ class Corpus:
 
     def insert_into_fresh(self):
         self._fresh.insert_many(COLLECTION, self.documents)
-
-    def open_store(self):
-        return zarvel.Zarvel(self.directory)
-
-    def load_peer_file(self):
-        with open(self.file, "rb") as f:
-            return orjson.loads(f.read())
-
-    def write_peer_file(self):
-        with open(self.peer_file, "wb") as f:
-            f.write(orjson.dumps(self.documents))
 
     def update_store(self):
         # The update trace goes to file descriptor 1 itself; keep it out of the table.
@@ -190,7 +195,7 @@ def scaling_measures(corpus):
             ("open store", corpus.open_store, None)]
 
 
-class RealDocument:
+class RealDocument(StoredFile):
     """One JSON file of the caller's, held as a one-document collection in its own store."""
 
     def __init__(self, workdir, path):
@@ -204,16 +209,9 @@ class RealDocument:
         self.file = os.path.join(self.directory, COLLECTION + ".json")
         self.peer_file = os.path.join(workdir, "peer-%s.json" % self.name)
 
-    def open_store(self):
-        return zarvel.Zarvel(self.directory)
-
-    def load_peer_file(self):
-        with open(self.file, "rb") as f:
-            return orjson.loads(f.read())
-
-    def write_peer_file(self):
-        with open(self.peer_file, "wb") as f:
-            f.write(orjson.dumps([self.document]))
+    @property
+    def documents(self):
+        return [self.document]
 
 
 def real_document_table(doc):
