@@ -15,11 +15,13 @@ pids=
 for t in $targets; do
   dir=$scratch/$t
   rm -rf "$dir/findings" && mkdir -p "$dir/corpus" "$dir/findings"
+  kept=$here/corpus/$t
+  [ -d "$kept" ] || kept=
   # Inputs beyond 4 KiB add time, not coverage: the reader's block boundaries are reached by the
   # target's own small reads.
   "$build/${t}_fuzzer" -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
     -dict="$here/$t.dict" -artifact_prefix="$dir/findings/" -print_final_stats=1 \
-    "$dir/corpus" "$here/corpus/$t" $seeds >"$dir/log" 2>&1 &
+    "$dir/corpus" $kept $seeds >"$dir/log" 2>&1 &
   pids="$pids $!"
 done
 

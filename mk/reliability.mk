@@ -26,20 +26,10 @@ fuzz: fuzz-build
 fuzz-smoke:
 	$(MAKE) fuzz FUZZ_SECONDS=60
 
-# Minimises what the runs found against the seeds and keeps the inputs of at most 512 bytes that
-# still add coverage beyond the seeds: the files fuzz/corpus gains are the ones to commit.
+# Keeps the small inputs of the last runs that reach code the seeds miss: the files fuzz/corpus
+# gains are the ones to commit.
 fuzz-corpus: fuzz-build
-	@for t in json_round_trip query; do \
-	  base=$(FUZZ_SCRATCH)/merge-$$t; rm -rf $$base; mkdir -p $$base/seeds $$base/merged; \
-	  if [ -d $(FUZZ_SEEDS) ]; then cp $(FUZZ_SEEDS)/* $$base/seeds/; fi; \
-	  cp $$base/seeds/* $$base/merged/ 2>/dev/null; \
-	  $(FUZZ_BUILD)/$${t}_fuzzer -merge=1 -max_len=512 $$base/merged fuzz/corpus/$$t \
-	    $(FUZZ_SCRATCH)/$$t/corpus >$$base/log 2>&1 || { tail -20 $$base/log; exit 1; }; \
-	  for f in $$base/merged/*; do \
-	    [ -e $$base/seeds/$${f##*/} ] || [ -e fuzz/corpus/$$t/$${f##*/} ] || cp $$f fuzz/corpus/$$t/; \
-	  done; \
-	  echo "fuzz/corpus/$$t: $$(ls fuzz/corpus/$$t | wc -l) files"; \
-	done
+	fuzz/keep_corpus.sh $(FUZZ_BUILD) $(FUZZ_SCRATCH) $(FUZZ_SEEDS)
 
 # The module and the C++ unit tests, built with AddressSanitizer and UndefinedBehaviorSanitizer in
 # their own build directory. The interpreter is not built with the sanitizer, so its runtimes are
