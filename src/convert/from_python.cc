@@ -1,5 +1,7 @@
 #include "convert/from_python.h"
 
+#include "convert/key_memo.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -158,6 +160,7 @@ class Converter {
   std::optional<ConversionError> error_;
   std::vector<PyObject*> pinned_entries_;
   std::vector<Member> members_;
+  KeyMemo keys_;
 };
 
 bool Converter::convert(PyObject* object, Value& out, int depth) {
@@ -231,6 +234,10 @@ bool Converter::convert_float(PyObject* object, Value& out) {
 }
 
 bool Converter::convert_key(PyObject* key, Key& out) {
+  if (const Key* known = keys_.find(key)) {
+    out = *known;
+    return true;
+  }
   if (!PyUnicode_Check(key)) {
     return fail(ConversionError::unexpected_type(Py_TYPE(key), "PyString"));
   }
@@ -238,6 +245,7 @@ bool Converter::convert_key(PyObject* key, Key& out) {
   const char* text = PyUnicode_AsUTF8AndSize(key, &size);
   if (text == nullptr) return fail_with_pending();
   out = Key(std::string_view(text, static_cast<std::size_t>(size)));
+  keys_.remember(key, out);
   return true;
 }
 

@@ -17,10 +17,10 @@ namespace {
 // keyed form (`{ "name":[...] }`, written by create_collection). Anything else is an internal
 // failure: the file is not a collection file.
 Result<std::vector<Value>> collection_documents(Value file_value, std::string_view name) {
-  if (file_value.is_array()) return std::move(file_value.as_array());
+  if (file_value.is_array()) return file_value.as_array().take_elements();
   if (file_value.is_object()) {
     if (Value* member = file_value.as_object().find(name); member != nullptr && member->is_array()) {
-      return std::move(member->as_array());
+      return member->as_array().take_elements();
     }
   }
   return Status::panic_none();

@@ -45,7 +45,7 @@ void Store::append(std::string_view name, Collection& collection, Value value) {
   if (value.is_array()) {
     Array& elements = value.as_array();
     if (documents.empty()) {
-      documents = std::move(elements);
+      documents = elements.take_elements();
     } else {
       // Grown geometrically: reserving the exact size would make many small inserts quadratic.
       std::size_t needed = documents.size() + elements.size();

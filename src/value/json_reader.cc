@@ -376,9 +376,8 @@ class Reader {
       }
     }
     ++nesting_budget_;
-    auto first = elements_.begin() + static_cast<std::ptrdiff_t>(base);
-    out = Value(Array(std::make_move_iterator(first), std::make_move_iterator(elements_.end())));
-    elements_.erase(first, elements_.end());
+    out = Value(Array::from_elements(elements_.data() + base, elements_.data() + elements_.size()));
+    elements_.resize(base);
     return true;
   }
 

@@ -19,11 +19,6 @@ Key::Key(std::string_view text) {
   bytes_[kTagIndex] = static_cast<char>(kHeapTag);
 }
 
-Key& Key::operator=(const Key& other) {
-  if (this != &other) *this = Key(other);
-  return *this;
-}
-
 void Key::release() noexcept {
   HeapKey* block = heap();
   block->~HeapKey();

@@ -7,22 +7,36 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <string_view>
 
 namespace zarvel {
 
 class Key {
  public:
+  // Keys of up to this many bytes are held inline.
+  static constexpr std::size_t kInlineCapacity = 15;
+
   Key() noexcept { bytes_[kTagIndex] = 0; }
   // Implicit, like std::string's, so members read as {"name", value}.
   Key(std::string_view text);
   Key(const char* text) : Key(std::string_view(text)) {}
-  Key(const Key& other) : Key(other.view()) {}
+  // An inline key copies as its 16 bytes.
+  Key(const Key& other) {
+    if (other.is_heap()) {
+      new (this) Key(other.view());
+    } else {
+      std::memcpy(bytes_, other.bytes_, sizeof bytes_);
+    }
+  }
   Key(Key&& other) noexcept {
     std::memcpy(bytes_, other.bytes_, sizeof bytes_);
     other.bytes_[kTagIndex] = 0;
   }
-  Key& operator=(const Key& other);
+  Key& operator=(const Key& other) {
+    if (this != &other) *this = Key(other);
+    return *this;
+  }
   Key& operator=(Key&& other) noexcept {
     if (this != &other) {
       if (is_heap()) release();
@@ -58,7 +72,6 @@ class Key {
     std::size_t size;
     char* data() noexcept { return reinterpret_cast<char*>(this + 1); }
   };
-  static constexpr std::size_t kInlineCapacity = 15;
   static constexpr std::size_t kTagIndex = 15;
   // The tag is the inline length, or kHeapTag when bytes_ starts with a HeapKey pointer.
   static constexpr std::uint8_t kHeapTag = 0xFF;

@@ -1,6 +1,8 @@
 // Object: the member block, searching, sorting and editing.
 #include <algorithm>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
@@ -42,18 +44,7 @@ Member* sort_and_deduplicate(Member* first, Member* last) {
   bool strictly_sorted = true;
   for (Member* m = first + 1; m < last && strictly_sorted; ++m) strictly_sorted = member_less(m[-1], *m);
   if (strictly_sorted) return last;
-  if (static_cast<std::size_t>(last - first) <= kInsertionSortLimit) {
-    // In place and stable, without the temporary buffer std::stable_sort allocates.
-    for (Member* m = first + 1; m < last; ++m) {
-      if (!member_less(*m, m[-1])) continue;
-      Member moving = std::move(*m);
-      Member* hole = m;
-      for (; hole > first && member_less(moving, hole[-1]); --hole) *hole = std::move(hole[-1]);
-      *hole = std::move(moving);
-    }
-  } else {
-    std::stable_sort(first, last, member_less);
-  }
+  std::stable_sort(first, last, member_less);
   Member* out = first;
   for (Member* m = first; m < last; ++m) {
     if (m + 1 < last && m->key == m[1].key) continue;
@@ -61,6 +52,52 @@ Member* sort_and_deduplicate(Member* first, Member* last) {
     ++out;
   }
   return out;
+}
+
+// The first eight bytes of `key`, zero-padded, as an integer that orders as the bytes do. Keys with
+// equal prefixes need a full comparison ("a" and "a\0" share theirs).
+std::uint64_t byte_order_prefix(std::string_view key) noexcept {
+  std::uint64_t prefix = 0;
+  std::memcpy(&prefix, key.data(), std::min<std::size_t>(key.size(), 8));
+  if constexpr (std::endian::native == std::endian::little) prefix = __builtin_bswap64(prefix);
+  return prefix;
+}
+
+// For the `n` (at most kInsertionSortLimit) members at `first`: fills `order` with their positions
+// in key order, the last of each run of equal keys kept, and returns how many were kept. Sorting
+// one-byte positions over the keys' views moves far less than sorting the 32-byte members.
+std::size_t sorted_positions(const Member* first, std::size_t n, std::uint8_t* order) {
+  struct SortKey {
+    std::uint64_t prefix;
+    std::string_view key;
+  };
+  // Left unbuilt: only the first n are set, and building all of them costs more than the sort.
+  alignas(SortKey) unsigned char storage[kInsertionSortLimit * sizeof(SortKey)];
+  SortKey* keys = reinterpret_cast<SortKey*>(storage);
+  for (std::size_t i = 0; i < n; ++i) {
+    std::string_view key = first[i].key.view();
+    new (keys + i) SortKey{byte_order_prefix(key), key};
+    order[i] = static_cast<std::uint8_t>(i);
+  }
+  // Most keys differ within their first eight bytes, which then decide as one integer comparison.
+  auto less = [keys](std::uint8_t a, std::uint8_t b) {
+    const SortKey& x = keys[a];
+    const SortKey& y = keys[b];
+    return x.prefix != y.prefix ? x.prefix < y.prefix : x.key < y.key;
+  };
+  // Insertion sort: stable, and a single pass over members already in order.
+  for (std::size_t i = 1; i < n; ++i) {
+    std::uint8_t moving = order[i];
+    std::size_t hole = i;
+    for (; hole > 0 && less(moving, order[hole - 1]); --hole) order[hole] = order[hole - 1];
+    order[hole] = moving;
+  }
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (i + 1 < n && keys[order[i]].key == keys[order[i + 1]].key) continue;
+    order[kept++] = order[i];
+  }
+  return kept;
 }
 
 }  // namespace
@@ -118,6 +155,15 @@ Object Object::from_members(std::vector<Member>&& members) {
 Object Object::from_members(Member* first, Member* last) {
   Object object;
   if (first == last) return object;
+  std::size_t count = static_cast<std::size_t>(last - first);
+  if (count <= kInsertionSortLimit) {
+    std::uint8_t order[kInsertionSortLimit];
+    std::size_t kept = sorted_positions(first, count, order);
+    object.block_ = allocate(kept, kept);
+    Member* members = object.block_->members();
+    for (std::size_t i = 0; i < kept; ++i) new (members + i) Member(std::move(first[order[i]]));
+    return object;
+  }
   Member* kept_end = sort_and_deduplicate(first, last);
   std::size_t n = static_cast<std::size_t>(kept_end - first);
   object.block_ = allocate(n, n);

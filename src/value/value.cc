@@ -33,7 +33,7 @@ bool operator==(const Number& a, const Number& b) noexcept {
   return a.bits_ == b.bits_;
 }
 
-Value::Value(std::string_view s) : kind_(Kind::kString) {
+Value::Value(std::string_view s) : kind_(Kind::kString), inline_head_{} {
   payload_.bits = 0;
   if (s.size() <= kInlineCapacity) {
     aux_ = static_cast<std::uint8_t>(s.size());
@@ -46,9 +46,13 @@ Value::Value(std::string_view s) : kind_(Kind::kString) {
   std::memcpy(payload_.string->data(), s.data(), s.size());
 }
 
-Value::Value(Array&& a) : kind_(Kind::kArray), aux_(0) { payload_.array = new Array(std::move(a)); }
+Value::Value(Array&& a) : kind_(Kind::kArray), aux_(0), inline_head_{} {
+  new (&payload_.array) Array(std::move(a));
+}
 
-Value::Value(Object&& o) : kind_(Kind::kObject), aux_(0) { new (&payload_.object) Object(std::move(o)); }
+Value::Value(Object&& o) : kind_(Kind::kObject), aux_(0), inline_head_{} {
+  new (&payload_.object) Object(std::move(o));
+}
 
 Value::Value(const Value& other) : kind_(Kind::kNull), aux_(0) { copy_from(other); }
 
@@ -56,17 +60,6 @@ Value& Value::operator=(const Value& other) {
   if (this != &other) {
     Value copy(other);
     *this = std::move(copy);
-  }
-  return *this;
-}
-
-Value& Value::operator=(Value&& other) noexcept {
-  if (this != &other) {
-    if (kind_ >= Kind::kString) release();
-    kind_ = other.kind_;
-    aux_ = other.aux_;
-    copy_raw(other);
-    other.kind_ = Kind::kNull;
   }
   return *this;
 }
@@ -80,7 +73,7 @@ void Value::copy_from(const Value& other) {
       }
       break;
     case Kind::kArray:
-      payload_.array = new Array(*other.payload_.array);
+      new (&payload_.array) Array(other.payload_.array);
       kind_ = Kind::kArray;
       return;
     case Kind::kObject:
@@ -101,7 +94,7 @@ void Value::release() noexcept {
       if (aux_ == kHeapStringTag) ::operator delete(payload_.string);
       break;
     case Kind::kArray:
-      delete payload_.array;
+      payload_.array.~Array();
       break;
     case Kind::kObject:
       payload_.object.~Object();

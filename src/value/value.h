@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -56,7 +57,62 @@ class Number {
 };
 
 class Value;
-using Array = std::vector<Value>;
+
+// A JSON array. Like an Object, an Array is one pointer to a single block holding the element
+// count, the capacity and the elements: an array inside a Value costs one allocation. Copying is
+// a deep copy. Throws std::bad_alloc beyond 2^32 - 1 elements.
+class Array {
+ public:
+  using const_iterator = const Value*;
+  using iterator = Value*;
+
+  Array() noexcept = default;
+  Array(std::initializer_list<Value> elements);
+  explicit Array(const std::vector<Value>& elements);
+  explicit Array(std::vector<Value>&& elements);
+  Array(const Array& other);
+  Array(Array&& other) noexcept : block_(other.block_) { other.block_ = nullptr; }
+  Array& operator=(const Array& other);
+  Array& operator=(Array&& other) noexcept;
+  ~Array() {
+    if (block_ != nullptr) release();
+  }
+
+  // Moves the elements out of [first, last), leaving them moved-from.
+  static Array from_elements(Value* first, Value* last);
+
+  std::size_t size() const noexcept { return block_ == nullptr ? 0 : block_->size; }
+  bool empty() const noexcept { return size() == 0; }
+  const_iterator begin() const noexcept { return block_ == nullptr ? nullptr : block_->elements(); }
+  const_iterator end() const noexcept;
+  iterator begin() noexcept { return block_ == nullptr ? nullptr : block_->elements(); }
+  iterator end() noexcept;
+  const Value& operator[](std::size_t i) const noexcept;
+  Value& operator[](std::size_t i) noexcept;
+
+  void reserve(std::size_t capacity);
+  // Appends a null element and returns it.
+  Value& emplace_back();
+  void push_back(Value value);
+  void clear() noexcept { release(); }
+  // Moves the elements into a vector and leaves this array empty.
+  std::vector<Value> take_elements();
+
+  friend bool operator==(const Array& a, const Array& b) noexcept;
+
+ private:
+  struct Block {
+    std::uint32_t size;
+    std::uint32_t capacity;
+    Value* elements() noexcept { return reinterpret_cast<Value*>(this + 1); }
+  };
+
+  // A block for `capacity` elements holding the current ones, which are moved into it.
+  void reallocate(std::size_t capacity);
+  void release() noexcept;
+
+  Block* block_ = nullptr;  // null until the first element
+};
 
 // A JSON object: members held in ascending byte order of their keys (unsigned byte comparison,
 // a prefix before its extensions), each key once. An Object is one pointer to a single block
@@ -78,7 +134,7 @@ class Object {
   }
 
   // Takes members in any order; for equal keys the one given last wins. The range form moves
-  // the members out of [first, last) and leaves that range reordered and moved-from.
+  // the members out of [first, last) and leaves that range moved-from, perhaps reordered.
   static Object from_members(std::vector<Member>&& members);
   static Object from_members(Member* first, Member* last);
 
@@ -123,9 +179,11 @@ class Object {
 
 class Value {
  public:
-  Value() noexcept : kind_(Kind::kNull), aux_(0) { payload_.bits = 0; }
-  explicit Value(bool b) noexcept : kind_(Kind::kBool), aux_(0) { payload_.bits = b ? 1 : 0; }
-  explicit Value(Number n) noexcept : kind_(Kind::kNumber), aux_(static_cast<std::uint8_t>(n.form_)) {
+  // The padding is zeroed too: moves copy all 16 bytes, and it costs nothing beside the payload.
+  Value() noexcept : kind_(Kind::kNull), aux_(0), inline_head_{} { payload_.bits = 0; }
+  explicit Value(bool b) noexcept : kind_(Kind::kBool), aux_(0), inline_head_{} { payload_.bits = b ? 1 : 0; }
+  explicit Value(Number n) noexcept
+      : kind_(Kind::kNumber), aux_(static_cast<std::uint8_t>(n.form_)), inline_head_{} {
     payload_.bits = n.bits_;
   }
   explicit Value(std::string_view s);
@@ -138,7 +196,16 @@ class Value {
     other.kind_ = Kind::kNull;
   }
   Value& operator=(const Value& other);
-  Value& operator=(Value&& other) noexcept;
+  Value& operator=(Value&& other) noexcept {
+    if (this != &other) {
+      if (kind_ >= Kind::kString) release();
+      kind_ = other.kind_;
+      aux_ = other.aux_;
+      copy_raw(other);
+      other.kind_ = Kind::kNull;
+    }
+    return *this;
+  }
   ~Value() {
     if (kind_ >= Kind::kString) release();
   }
@@ -158,8 +225,8 @@ class Value {
   }
   // The view lives as long as this value is neither changed nor destroyed.
   std::string_view as_string() const noexcept;
-  const Array& as_array() const noexcept { return *payload_.array; }
-  Array& as_array() noexcept { return *payload_.array; }
+  const Array& as_array() const noexcept { return payload_.array; }
+  Array& as_array() noexcept { return payload_.array; }
   const Object& as_object() const noexcept { return payload_.object; }
   Object& as_object() noexcept { return payload_.object; }
 
@@ -197,8 +264,8 @@ class Value {
     ~Payload() {}
     std::uint64_t bits;
     HeapString* string;
-    Array* array;
-    Object object;  // the handle itself: an object's members are one hop away
+    Array array;    // the handles themselves: elements and members are one hop away
+    Object object;
     char inline_tail[8];
   } payload_;
 };
@@ -213,6 +280,11 @@ struct Object::Member {
     return a.key == b.key && a.value == b.value;
   }
 };
+
+inline Array::const_iterator Array::end() const noexcept { return begin() + size(); }
+inline Array::iterator Array::end() noexcept { return begin() + size(); }
+inline const Value& Array::operator[](std::size_t i) const noexcept { return begin()[i]; }
+inline Value& Array::operator[](std::size_t i) noexcept { return begin()[i]; }
 
 inline Object::const_iterator Object::end() const noexcept { return begin() + size(); }
 inline Object::iterator Object::end() noexcept { return begin() + size(); }

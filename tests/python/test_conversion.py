@@ -105,6 +105,20 @@ def test_keys_with_equal_text_keep_the_last(store, later):
     assert round_trip(store, [document]) == [{"a": later, "m": 0}]
 
 
+def test_key_objects_shared_and_reused_across_documents_keep_their_own_text(store):
+    # Many more distinct keys than a converter remembers, the same str objects used again by later
+    # documents, keys freed and their memory reused between calls, and str subclasses.
+    shared = ["k%d" % i for i in range(300)]
+    documents = [{shared[(i * 7 + j) % 300]: i for j in range(5)} for i in range(200)]
+    documents.append({SameText("k1"): 1, "k1x": 2})
+    documents.append({"long key beyond sixteen bytes %d" % i: i for i in range(3)})
+    expected = [{str(k): v for k, v in d.items()} for d in documents]
+    assert round_trip(store, documents) == expected
+    for i in range(50):
+        store.insert_many("c", [{"t%d" % i + "x" * (i % 3): i}])
+    assert store.find("c")[-50:] == [{"t%d" % i + "x" * (i % 3): i} for i in range(50)]
+
+
 def test_exceptions_that_cannot_be_shown_or_raised_go_to_the_unraisable_hook(store, monkeypatch):
     reported = []
     monkeypatch.setattr(sys, "unraisablehook", reported.append)

@@ -15,7 +15,7 @@ using testing::json_object;
 
 SharedResult list_of(const char* documents) {
   Value v = json(documents);
-  return std::make_shared<const ResultList>(std::move(v.as_array()));
+  return std::make_shared<const ResultList>(v.as_array().take_elements());
 }
 
 Object numbered(int i) {
@@ -74,7 +74,9 @@ TEST(ResultCacheTest, EvictsTheLeastRecentlyUsed) {
     for (int i = 0; i <= 100; ++i) {
       EXPECT_EQ(cache.get("c", numbered(i)) == nullptr, i == c.evicted) << "query " << i;
     }
-    if (c.put_again >= 0) EXPECT_EQ(cache.get("c", numbered(c.put_again)), again);
+    if (c.put_again >= 0) {
+      EXPECT_EQ(cache.get("c", numbered(c.put_again)), again);
+    }
   }
 }
 

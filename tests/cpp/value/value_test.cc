@@ -89,6 +89,23 @@ TEST(ValueTest, CopiesAreDeepAndMovesLeaveNull) {
   EXPECT_EQ(moved, original);
 }
 
+TEST(ValueTest, ArraysKeepElementsInOrderThroughGrowthAndHandOver) {
+  for (std::size_t n : {0, 1, 4, 5, 100}) {
+    Array grown;
+    for (std::size_t i = 0; i < n; ++i) grown.push_back(i % 2 ? uint(i) : str(std::string(20 + i, 'a')));
+    ASSERT_EQ(grown.size(), n);
+    for (std::size_t i = 0; i < n; ++i) {
+      EXPECT_EQ(grown[i], i % 2 ? uint(i) : str(std::string(20 + i, 'a'))) << "element " << i;
+    }
+    Array copy = grown;
+    EXPECT_EQ(copy, grown);
+    std::vector<Value> taken = copy.take_elements();
+    EXPECT_TRUE(copy.empty());
+    EXPECT_EQ(Array(std::move(taken)), grown);
+    EXPECT_EQ(Array::from_elements(taken.data(), taken.data()), Array());
+  }
+}
+
 TEST(ValueTest, StringsKeepEveryByte) {
   for (std::size_t n : {0, 1, 13, 14, 15, 100}) {
     std::string s(n, '\0');
