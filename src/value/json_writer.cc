@@ -3,6 +3,7 @@
 #include <array>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 
 #include "value/float_format.h"
 
@@ -10,18 +11,18 @@ namespace zarvel {
 
 bool BufferedWriter::drain() {
   if (failed_) return false;
-  if (used_ > 0 && !sink_.write(buffer_, used_)) failed_ = true;
+  if (used_ > 0 && !sink_.write(buffer_.get(), used_)) failed_ = true;
   used_ = 0;
   return !failed_;
 }
 
 bool BufferedWriter::put_slow(std::string_view bytes) {
   if (!drain()) return false;
-  if (bytes.size() >= kWriteBufferSize) {
+  if (bytes.size() >= capacity_) {
     if (!sink_.write(bytes.data(), bytes.size())) failed_ = true;
     return !failed_;
   }
-  bytes.copy(buffer_, bytes.size());
+  bytes.copy(buffer_.get(), bytes.size());
   used_ = bytes.size();
   return true;
 }
@@ -62,6 +63,26 @@ std::size_t escape_byte(unsigned char c, char* out) {
   return 6;
 }
 
+// Whether some byte of `s` needs an escape, eight bytes at a time: a byte below 0x20, '"' or '\\'.
+bool has_escapes(std::string_view s) noexcept {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+  constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+  // Nonzero when some byte of x is below n (n at most 0x80).
+  auto has_below = [](std::uint64_t x, std::uint64_t n) { return (x - kOnes * n) & ~x & kHighs; };
+  std::size_t i = 0;
+  for (; i + 8 <= s.size(); i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, s.data() + i, 8);
+    if (has_below(word, 0x20) | has_below(word ^ (kOnes * '"'), 1) | has_below(word ^ (kOnes * '\\'), 1)) {
+      return true;
+    }
+  }
+  for (; i < s.size(); ++i) {
+    if (kEscapes[static_cast<unsigned char>(s[i])] != 0) return true;
+  }
+  return false;
+}
+
 // Calls emit(piece) for the pieces of the string literal of s: the quotes, each run of bytes
 // copied unchanged, each escape. Stops at the first emit that returns false.
 template <typename Emit>
@@ -84,6 +105,14 @@ bool emit_string(std::string_view s, Emit&& emit) {
 }
 
 bool write_string(std::string_view s, BufferedWriter& out) {
+  // Nearly every key and string needs no escape and fits the buffer: copied in one piece.
+  if (char* room = out.room(s.size() + 2); room != nullptr && !has_escapes(s)) {
+    room[0] = '"';
+    std::memcpy(room + 1, s.data(), s.size());
+    room[s.size() + 1] = '"';
+    out.advance(s.size() + 2);
+    return true;
+  }
   return emit_string(s, [&out](std::string_view piece) { return out.put(piece); });
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -32,41 +33,51 @@ class StringSink final : public ByteSink {
 
 inline constexpr std::size_t kWriteBufferSize = 8192;
 
-// Gathers small writes into a kWriteBufferSize buffer in front of a sink. A piece handed to put
+// Gathers small writes into a buffer (kWriteBufferSize bytes unless told otherwise) in front of a
+// sink. A piece handed to put
 // reaches the sink whole: it is never split between two sink writes. The sink must outlive the
 // writer. Once the sink has failed, every later call fails without writing. Destruction does not
 // flush: bytes not yet flushed are dropped.
 class BufferedWriter {
  public:
-  explicit BufferedWriter(ByteSink& sink) noexcept : sink_(sink) {}
+  explicit BufferedWriter(ByteSink& sink, std::size_t capacity = kWriteBufferSize)
+      : sink_(sink), capacity_(capacity), buffer_(new char[capacity]) {}
   BufferedWriter(const BufferedWriter&) = delete;
   BufferedWriter& operator=(const BufferedWriter&) = delete;
 
   // Each returns false when the sink failed, now or earlier.
   bool put(std::string_view bytes) {
-    if (bytes.size() <= kWriteBufferSize - used_) {
-      bytes.copy(buffer_ + used_, bytes.size());
+    if (bytes.size() <= capacity_ - used_) {
+      bytes.copy(buffer_.get() + used_, bytes.size());
       used_ += bytes.size();
       return !failed_;
     }
     return put_slow(bytes);
   }
   bool put(char c) {
-    if (used_ == kWriteBufferSize && !drain()) return false;
+    if (used_ == capacity_ && !drain()) return false;
     buffer_[used_++] = c;
     return !failed_;
   }
   // Hands every buffered byte to the sink.
   bool flush() { return drain(); }
 
+  // Room for `n` bytes in the buffer as it is, or null (no room, or the sink failed). Bytes
+  // placed there count once `advance(n)` is called.
+  char* room(std::size_t n) noexcept {
+    return !failed_ && n <= capacity_ - used_ ? buffer_.get() + used_ : nullptr;
+  }
+  void advance(std::size_t n) noexcept { used_ += n; }
+
  private:
   bool put_slow(std::string_view bytes);
   bool drain();
 
   ByteSink& sink_;
+  std::size_t capacity_;
   std::size_t used_ = 0;
   bool failed_ = false;
-  char buffer_[kWriteBufferSize];
+  std::unique_ptr<char[]> buffer_;
 };
 
 // Writes the compact JSON text of `value`; false as soon as the sink fails. The text may still be

@@ -2,6 +2,7 @@
 the caller's JSON files (files that cannot be imported are in test_hostile_input.py)."""
 import json
 import os
+import random
 
 import pytest
 
@@ -23,6 +24,19 @@ def test_written_file_has_the_exact_compact_text_and_numbers_keep_their_form(sto
     assert os.listdir(store_dir) == ["c.json"]
     found = zarvel.Zarvel(str(store_dir)).find("c")
     assert identical(found, store.find("c"))
+
+
+def test_floats_in_the_plain_range_are_written_as_their_shortest_repr(store, store_dir):
+    # Values with few decimals take a shorter path than the others; both must give repr's digits.
+    rng = random.Random(11)
+    values = []
+    for _ in range(5000):
+        magnitude = 10 ** rng.uniform(-3, 15)
+        values += [round(rng.random() * magnitude, rng.randrange(10)), rng.random() * magnitude]
+    values = [v for v in values if 1e-3 <= v < 1e15] + [0.001, 0.1 + 0.2, 999999999999999.9, 1e15 - 1]
+    store.insert_many("c", [values])
+    store.write("c")
+    assert (store_dir / "c.json").read_text() == "[[%s]]" % ",".join(map(repr, values))
 
 
 def test_keyed_form_escapes_the_name_keeps_dots_and_reopens(store, store_dir):
