@@ -175,7 +175,7 @@ PyObject* value_to_python(const Value& value) {
   return converter->convert(value);
 }
 
-PyObject* documents_to_python(const std::vector<Value>& documents) {
+PyObject* documents_to_python(std::span<const Value> documents) {
   auto converter = std::make_unique<ToPython>();
   PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(documents.size())));
   if (!list) return nullptr;

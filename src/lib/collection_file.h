@@ -1,8 +1,8 @@
 // Reading JSON files into values and writing collections to their files.
 #pragma once
 
+#include <span>
 #include <string>
-#include <vector>
 
 #include "value/status.h"
 #include "value/value.h"
@@ -16,7 +16,7 @@ Result<Value> read_document(const std::string& path);
 // Writes `documents` as one compact JSON array to `path`, durably and atomically: the text goes to
 // `path` + ".tmp" beside it, which is synced, renamed over `path`, and the directory synced. On
 // every failure the temporary file is removed and `path` keeps its old content.
-Status write_collection_file(const std::string& path, const std::vector<Value>& documents);
+Status write_collection_file(const std::string& path, std::span<const Value> documents);
 
 // "Os { code: 13, kind: PermissionDenied, message: \"Permission denied\" }".
 std::string os_detailed_form(int errnum);

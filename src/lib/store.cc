@@ -16,11 +16,11 @@ namespace {
 // The documents of a collection file: either the array form (`[...]`, written by write) or the
 // keyed form (`{ "name":[...] }`, written by create_collection). Anything else is an internal
 // failure: the file is not a collection file.
-Result<std::vector<Value>> collection_documents(Value file_value, std::string_view name) {
-  if (file_value.is_array()) return file_value.as_array().take_elements();
+Result<Array> collection_documents(Value file_value, std::string_view name) {
+  if (file_value.is_array()) return std::move(file_value.as_array());
   if (file_value.is_object()) {
     if (Value* member = file_value.as_object().find(name); member != nullptr && member->is_array()) {
-      return member->as_array().take_elements();
+      return std::move(member->as_array());
     }
   }
   return Status::panic_none();
@@ -77,7 +77,7 @@ SharedCollection Store::lookup(std::string_view name) const {
   return it == registry_.end() ? nullptr : it->second;
 }
 
-void Store::register_collection(std::string_view name, std::vector<Value> documents) {
+void Store::register_collection(std::string_view name, Array documents) {
   auto collection = std::make_shared<Collection>(Collection{std::move(documents)});
   if (auto it = registry_.find(name); it != registry_.end()) {
     it->second = std::move(collection);
@@ -149,7 +149,7 @@ Status Store::update_in_memory_collections(std::string_view name) {
 Status Store::load_collection_file(const std::string& path, std::string_view name) {
   Result<Value> content = read_document(path);
   if (!content.ok()) return std::move(content).status();
-  Result<std::vector<Value>> documents = collection_documents(std::move(content).value(), name);
+  Result<Array> documents = collection_documents(std::move(content).value(), name);
   if (!documents.ok()) return std::move(documents).status();
   register_collection(name, std::move(documents).value());
   return Status();

@@ -19,7 +19,7 @@ namespace zarvel {
 // and a running operation may hold another, so a collection dropped meanwhile lives on until then.
 // Calls run one at a time under the interpreter lock and the store's borrow, so no lock guards it.
 struct Collection {
-  std::vector<Value> documents;
+  Array documents;
 };
 using SharedCollection = std::shared_ptr<Collection>;
 
@@ -92,7 +92,7 @@ class Store {
   // Appends `value`, or each element when it is an array, and forgets the collection's cached answers.
   void append(std::string_view name, Collection& collection, Value value);
   // Registers `documents` as the collection `name`, replacing any earlier one.
-  void register_collection(std::string_view name, std::vector<Value> documents);
+  void register_collection(std::string_view name, Array documents);
 
   std::string directory_;
   Registry registry_;

@@ -16,7 +16,7 @@ namespace {
 // Documents are scattered over the heap; loading one a few places ahead hides most of the wait.
 constexpr std::size_t kPrefetchDistance = 8;
 
-void prefetch_ahead(const std::vector<Value>& documents, std::size_t index) {
+void prefetch_ahead(const Array& documents, std::size_t index) {
   if (index + kPrefetchDistance < documents.size()) {
     const Value& ahead = documents[index + kPrefetchDistance];
     if (ahead.is_object()) ahead.as_object().prefetch();
@@ -41,11 +41,11 @@ Result<SharedCollection> Store::collection_for_insert(std::string_view name, boo
 }
 
 void Store::append(std::string_view name, Collection& collection, Value value) {
-  std::vector<Value>& documents = collection.documents;
+  Array& documents = collection.documents;
   if (value.is_array()) {
     Array& elements = value.as_array();
     if (documents.empty()) {
-      documents = elements.take_elements();
+      documents = std::move(elements);
     } else {
       // Grown geometrically: reserving the exact size would make many small inserts quadratic.
       std::size_t needed = documents.size() + elements.size();
@@ -110,7 +110,7 @@ Result<SharedResult> Store::find(std::string_view name, const Collection& collec
   Result<QueryEngine<QueryOperator>> engine = QueryEngine<QueryOperator>::build(query, nullptr);
   if (!engine.ok()) return std::move(engine).status();
   auto matches_list = std::make_shared<ResultList>();
-  const std::vector<Value>& documents = collection.documents;
+  const Array& documents = collection.documents;
   for (std::size_t i = 0; i < documents.size(); ++i) {
     prefetch_ahead(documents, i);
     const Value& document = documents[i];

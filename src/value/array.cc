@@ -73,12 +73,6 @@ Value& Array::emplace_back() {
 
 void Array::push_back(Value value) { emplace_back() = std::move(value); }
 
-std::vector<Value> Array::take_elements() {
-  std::vector<Value> elements(std::make_move_iterator(begin()), std::make_move_iterator(end()));
-  release();
-  return elements;
-}
-
 void Array::reallocate(std::size_t capacity) {
   if (capacity > std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
   void* memory = ::operator new(sizeof(Block) + capacity * sizeof(Value));

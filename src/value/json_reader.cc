@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 #include <iterator>
+#include <memory>
 #include <limits>
 #include <string>
 #include <system_error>
@@ -206,6 +207,31 @@ const char* scan_number(const char* p, NumberToken& token) {
   return p;
 }
 
+// Plain decimals of at most 16 digits, most stored floats, as the quotient of their digits and a
+// power of ten: both are exact doubles when the digits stay within 2^53, and one division then
+// rounds correctly, as the general conversion would. False when `text` is not such a number.
+bool convert_short_decimal(const NumberToken& token, std::string_view text, double& d) {
+  static constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,
+                                            1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16};
+  if (!token.has_fraction || token.has_exponent || text.size() > 18) return false;
+  std::uint64_t digits = 0;
+  int decimals = 0;
+  bool after_point = false;
+  for (char c : text) {
+    if (c == '-') continue;
+    if (c == '.') {
+      after_point = true;
+      continue;
+    }
+    digits = digits * 10 + static_cast<unsigned>(c - '0');
+    decimals += after_point ? 1 : 0;
+  }
+  if (digits > (std::uint64_t{1} << 53)) return false;
+  d = static_cast<double>(digits) / kPowersOfTen[decimals];
+  if (token.negative) d = -d;
+  return true;
+}
+
 // Turns a scanned token into its number; false when it is out of range. `text` is the whole token.
 bool convert_number(const NumberToken& token, std::string_view text, Value& out) {
   if (!token.has_fraction && !token.has_exponent && !token.integer_overflow) {
@@ -231,6 +257,10 @@ bool convert_number(const NumberToken& token, std::string_view text, Value& out)
     return true;
   }
   double d = 0;
+  if (convert_short_decimal(token, text, d)) {
+    out = Value(Number::from_float(d));
+    return true;
+  }
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), d);
   if (ec == std::errc::result_out_of_range) {
     // Out of range either way: the decimal position of the leading digit tells which.
@@ -248,9 +278,10 @@ bool convert_number(const NumberToken& token, std::string_view text, Value& out)
 
 class Reader {
  public:
-  explicit Reader(ByteSource& source) : source_(source) {
+  Reader(ByteSource& source, std::size_t block_size)
+      : source_(source), block_size_(block_size), buffer_(new char[block_size + 1]) {
     buffer_[0] = '\0';
-    pos_ = end_ = buffer_;
+    pos_ = end_ = buffer_.get();
   }
   Reader(const Reader&) = delete;
   Reader& operator=(const Reader&) = delete;
@@ -266,17 +297,17 @@ class Reader {
   // Reads the next block. The buffer always ends with a NUL sentinel at end_, so scanning loops
   // stop there without a bounds check and then ask whether they hit the real end of the block.
   bool refill() {
-    pos_ = end_ = buffer_;
+    pos_ = end_ = buffer_.get();
     buffer_[0] = '\0';
     if (at_end_) return false;
-    std::ptrdiff_t n = source_.read(buffer_, kReadBufferSize);
-    if (n <= 0 || static_cast<std::size_t>(n) > kReadBufferSize) {
+    std::ptrdiff_t n = source_.read(buffer_.get(), block_size_);
+    if (n <= 0 || static_cast<std::size_t>(n) > block_size_) {
       at_end_ = true;
       read_error_ = n != 0;
       return false;
     }
     buffer_[n] = '\0';
-    end_ = buffer_ + n;
+    end_ = buffer_.get() + n;
     return true;
   }
 
@@ -574,6 +605,8 @@ class Reader {
   }
 
   ByteSource& source_;
+  std::size_t block_size_;
+  std::unique_ptr<char[]> buffer_;  // block_size_ bytes and the sentinel
   const char* pos_;
   const char* end_;
   bool at_end_ = false;
@@ -583,13 +616,12 @@ class Reader {
   std::string number_text_;
   std::vector<Value> elements_;
   std::vector<Object::Member> members_;
-  char buffer_[kReadBufferSize + 1];
 };
 
 }  // namespace
 
-std::optional<Value> parse_json(ByteSource& source) {
-  Reader reader(source);
+std::optional<Value> parse_json(ByteSource& source, std::size_t block_size) {
+  Reader reader(source, block_size);
   Value value;
   if (!reader.read_document(value)) return std::nullopt;
   return value;

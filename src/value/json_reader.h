@@ -46,9 +46,9 @@ class StringSource final : public ByteSource {
 inline constexpr std::size_t kReadBufferSize = 8192;
 
 // Reads exactly one JSON text; nullopt on any failure (syntax, range, nesting, trailing bytes,
-// read error). The source is read through a buffer of kReadBufferSize bytes, one read call per
-// block, until it reports its end.
-std::optional<Value> parse_json(ByteSource& source);
+// read error). The source is read in blocks of `block_size` bytes, one read call per block, until
+// it reports its end.
+std::optional<Value> parse_json(ByteSource& source, std::size_t block_size = kReadBufferSize);
 std::optional<Value> parse_json(std::string_view text);
 
 }  // namespace zarvel

@@ -8,6 +8,7 @@ namespace zarvel {
 
 Key::Key(std::string_view text) {
   if (text.size() <= kInlineCapacity) {
+    std::memset(bytes_, 0, sizeof bytes_);  // the padding is part of prefix()
     copy_small(bytes_, text.data(), text.size());
     bytes_[kTagIndex] = static_cast<char>(text.size());
     return;

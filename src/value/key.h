@@ -3,6 +3,7 @@
 // before its extensions), like std::string_view.
 #pragma once
 
+#include <bit>
 #include <compare>
 #include <cstddef>
 #include <cstdint>
@@ -17,7 +18,7 @@ class Key {
   // Keys of up to this many bytes are held inline.
   static constexpr std::size_t kInlineCapacity = 15;
 
-  Key() noexcept { bytes_[kTagIndex] = 0; }
+  Key() noexcept : bytes_{} {}
   // Implicit, like std::string's, so members read as {"name", value}.
   Key(std::string_view text);
   Key(const char* text) : Key(std::string_view(text)) {}
@@ -31,7 +32,7 @@ class Key {
   }
   Key(Key&& other) noexcept {
     std::memcpy(bytes_, other.bytes_, sizeof bytes_);
-    other.bytes_[kTagIndex] = 0;
+    std::memset(other.bytes_, 0, sizeof other.bytes_);
   }
   Key& operator=(const Key& other) {
     if (this != &other) *this = Key(other);
@@ -41,7 +42,7 @@ class Key {
     if (this != &other) {
       if (is_heap()) release();
       std::memcpy(bytes_, other.bytes_, sizeof bytes_);
-      other.bytes_[kTagIndex] = 0;
+      std::memset(other.bytes_, 0, sizeof other.bytes_);
     }
     return *this;
   }
@@ -56,6 +57,16 @@ class Key {
     return {bytes_, tag()};
   }
   operator std::string_view() const noexcept { return view(); }
+
+  // The first eight bytes, zero-padded, as an integer that orders as the bytes do. Keys with equal
+  // prefixes need a full comparison ("a" and "a\0" share theirs).
+  std::uint64_t prefix() const noexcept {
+    // Eight bytes can always be read: an inline key is zero-padded to 16, a heap key is longer.
+    std::uint64_t word;
+    std::memcpy(&word, data(), sizeof word);
+    if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
+    return word;
+  }
 
   // Equality without a full comparison when the lengths differ, which is the common case.
   bool equals(std::string_view text) const noexcept {

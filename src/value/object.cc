@@ -1,8 +1,6 @@
 // Object: the member block, searching, sorting and editing.
 #include <algorithm>
-#include <bit>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
@@ -38,12 +36,18 @@ bool key_less(std::string_view a, std::string_view b) noexcept {
 
 bool member_less(const Member& a, const Member& b) noexcept { return key_less(a.key, b.key); }
 
+bool is_strictly_sorted(const Member* first, const Member* last) noexcept {
+  for (const Member* m = first + 1; m < last; ++m) {
+    std::uint64_t before = m[-1].key.prefix();
+    std::uint64_t after = m->key.prefix();
+    if (before != after ? before > after : !key_less(m[-1].key, m->key)) return false;
+  }
+  return true;
+}
+
 // Sorts [first, last) by key, stable, and keeps the last of each run of equal keys at the front;
 // returns the end of the kept members. What lies beyond is moved-from.
 Member* sort_and_deduplicate(Member* first, Member* last) {
-  bool strictly_sorted = true;
-  for (Member* m = first + 1; m < last && strictly_sorted; ++m) strictly_sorted = member_less(m[-1], *m);
-  if (strictly_sorted) return last;
   std::stable_sort(first, last, member_less);
   Member* out = first;
   for (Member* m = first; m < last; ++m) {
@@ -52,15 +56,6 @@ Member* sort_and_deduplicate(Member* first, Member* last) {
     ++out;
   }
   return out;
-}
-
-// The first eight bytes of `key`, zero-padded, as an integer that orders as the bytes do. Keys with
-// equal prefixes need a full comparison ("a" and "a\0" share theirs).
-std::uint64_t byte_order_prefix(std::string_view key) noexcept {
-  std::uint64_t prefix = 0;
-  std::memcpy(&prefix, key.data(), std::min<std::size_t>(key.size(), 8));
-  if constexpr (std::endian::native == std::endian::little) prefix = __builtin_bswap64(prefix);
-  return prefix;
 }
 
 // For the `n` (at most kInsertionSortLimit) members at `first`: fills `order` with their positions
@@ -75,8 +70,7 @@ std::size_t sorted_positions(const Member* first, std::size_t n, std::uint8_t* o
   alignas(SortKey) unsigned char storage[kInsertionSortLimit * sizeof(SortKey)];
   SortKey* keys = reinterpret_cast<SortKey*>(storage);
   for (std::size_t i = 0; i < n; ++i) {
-    std::string_view key = first[i].key.view();
-    new (keys + i) SortKey{byte_order_prefix(key), key};
+    new (keys + i) SortKey{first[i].key.prefix(), first[i].key.view()};
     order[i] = static_cast<std::uint8_t>(i);
   }
   // Most keys differ within their first eight bytes, which then decide as one integer comparison.
@@ -156,6 +150,12 @@ Object Object::from_members(Member* first, Member* last) {
   Object object;
   if (first == last) return object;
   std::size_t count = static_cast<std::size_t>(last - first);
+  if (is_strictly_sorted(first, last)) {
+    // Documents read back from a collection file come in key order.
+    object.block_ = allocate(count, count);
+    std::uninitialized_move(first, last, object.block_->members());
+    return object;
+  }
   if (count <= kInsertionSortLimit) {
     std::uint8_t order[kInsertionSortLimit];
     std::size_t kept = sorted_positions(first, count, order);

@@ -82,6 +82,7 @@ class Array {
   static Array from_elements(Value* first, Value* last);
 
   std::size_t size() const noexcept { return block_ == nullptr ? 0 : block_->size; }
+  std::size_t capacity() const noexcept { return block_ == nullptr ? 0 : block_->capacity; }
   bool empty() const noexcept { return size() == 0; }
   const_iterator begin() const noexcept { return block_ == nullptr ? nullptr : block_->elements(); }
   const_iterator end() const noexcept;
@@ -95,8 +96,6 @@ class Array {
   Value& emplace_back();
   void push_back(Value value);
   void clear() noexcept { release(); }
-  // Moves the elements into a vector and leaves this array empty.
-  std::vector<Value> take_elements();
 
   friend bool operator==(const Array& a, const Array& b) noexcept;
 

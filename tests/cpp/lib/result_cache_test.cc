@@ -15,7 +15,7 @@ using testing::json_object;
 
 SharedResult list_of(const char* documents) {
   Value v = json(documents);
-  return std::make_shared<const ResultList>(v.as_array().take_elements());
+  return std::make_shared<const ResultList>(v.as_array().begin(), v.as_array().end());
 }
 
 Object numbered(int i) {

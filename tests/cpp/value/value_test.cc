@@ -99,10 +99,12 @@ TEST(ValueTest, ArraysKeepElementsInOrderThroughGrowthAndHandOver) {
     }
     Array copy = grown;
     EXPECT_EQ(copy, grown);
-    std::vector<Value> taken = copy.take_elements();
-    EXPECT_TRUE(copy.empty());
-    EXPECT_EQ(Array(std::move(taken)), grown);
-    EXPECT_EQ(Array::from_elements(taken.data(), taken.data()), Array());
+    Array moved = std::move(copy);
+    EXPECT_TRUE(copy.empty());  // NOLINT: the moved-from state is part of the contract
+    std::vector<Value> elements(moved.begin(), moved.end());
+    EXPECT_EQ(Array(std::move(elements)), grown);
+    Value none[1];
+    EXPECT_EQ(Array::from_elements(none, none), Array());
   }
 }
 
