@@ -102,3 +102,20 @@ print(_testcapi.run_in_subinterp('import zarvel'))
     assert rc == 0, err
     assert out.strip() == b"-1"
     assert "ImportError" in err and "sub-interpreters" in err
+
+
+@pytest.mark.parametrize("enabled", [True, False], ids=["collector-on", "collector-off"])
+def test_results_leave_the_garbage_collector_as_they_found_it(store, enabled):
+    store.insert_many("c", [{"a": [i], "b": {"c": i}} for i in range(3000)])
+    was_enabled = gc.isenabled()
+    try:
+        gc.enable() if enabled else gc.disable()
+        for result in (store.find("c"), store.find("c", {"b.c": {"$lt": 10}}),
+                       store.update("c", {"a": {"$set": 1}}, return_result=True)):
+            assert gc.isenabled() == enabled
+            assert len(result) in (3000, 10)
+        # The new containers are still tracked, so cycles made from them later are collected.
+        document = store.find("c")[0]
+        assert gc.is_tracked(document)
+    finally:
+        gc.enable() if was_enabled else gc.disable()
