@@ -1,7 +1,5 @@
 #include "value/json_reader.h"
 
-#include "value/utf8.h"
-
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,9 +8,8 @@
 #include <charconv>
 #include <cstdint>
 #include <cstring>
-#include <iterator>
-#include <memory>
 #include <limits>
+#include <memory>
 #include <string>
 #include <system_error>
 #include <utility>

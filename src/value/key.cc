@@ -13,6 +13,10 @@ Key::Key(std::string_view text) {
     bytes_[kTagIndex] = static_cast<char>(text.size());
     return;
   }
+  init_heap(text);
+}
+
+void Key::init_heap(std::string_view text) {
   void* memory = ::operator new(sizeof(HeapKey) + text.size());
   HeapKey* block = new (memory) HeapKey{text.size()};
   std::memcpy(block->data(), text.data(), text.size());

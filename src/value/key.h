@@ -8,7 +8,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <new>
 #include <string_view>
 
 namespace zarvel {
@@ -25,7 +24,7 @@ class Key {
   // An inline key copies as its 16 bytes.
   Key(const Key& other) {
     if (other.is_heap()) {
-      new (this) Key(other.view());
+      init_heap(other.view());
     } else {
       std::memcpy(bytes_, other.bytes_, sizeof bytes_);
     }
@@ -94,6 +93,8 @@ class Key {
     std::memcpy(&block, bytes_, sizeof block);
     return block;
   }
+  // Makes this a heap key holding `text`, longer than kInlineCapacity.
+  void init_heap(std::string_view text);
   void release() noexcept;
 
   alignas(8) char bytes_[16];
