@@ -20,7 +20,6 @@ char* copy(char* out, const char* digits, int count) {
 }
 
 constexpr int kMaxShortDecimals = 8;
-constexpr double kScales[kMaxShortDecimals + 1] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
 constexpr std::uint64_t kIntegerScales[kMaxShortDecimals + 1] = {
     1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
 
@@ -32,10 +31,10 @@ constexpr std::uint64_t kIntegerScales[kMaxShortDecimals + 1] = {
 char* format_short_decimal(double d, char* out) {
   if (!(d >= 1e-3 && d < 1e15)) return nullptr;
   for (int k = 0; k <= kMaxShortDecimals; ++k) {
-    double scaled = d * kScales[k];
+    double scaled = d * kExactPowersOfTen[k];
     if (scaled >= 1e15) return nullptr;
     auto m = static_cast<std::uint64_t>(scaled + 0.5);
-    if (static_cast<double>(m) / kScales[k] != d) continue;
+    if (static_cast<double>(m) / kExactPowersOfTen[k] != d) continue;
     out = std::to_chars(out, out + 16, m / kIntegerScales[k]).ptr;
     *out++ = '.';
     if (k == 0) {

@@ -6,6 +6,13 @@
 
 namespace zarvel {
 
+// 10^0 to 10^22, the powers of ten a double holds exactly: a value of at most 2^53 multiplied or
+// divided by one of them is rounded once, correctly, which the quick paths for short decimals in
+// both directions rely on.
+inline constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                               1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                               1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
 // The most bytes format_float writes ("-0.000012345678901234567" and "-1.2345678901234567e-308").
 inline constexpr std::size_t kMaxFloatText = 24;
 

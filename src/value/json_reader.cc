@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "value/float_format.h"
 #include "value/utf8.h"
 
 namespace zarvel {
@@ -208,8 +209,6 @@ const char* scan_number(const char* p, NumberToken& token) {
 // power of ten: both are exact doubles when the digits stay within 2^53, and one division then
 // rounds correctly, as the general conversion would. False when `text` is not such a number.
 bool convert_short_decimal(const NumberToken& token, std::string_view text, double& d) {
-  static constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,
-                                            1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16};
   if (!token.has_fraction || token.has_exponent || text.size() > 18) return false;
   std::uint64_t digits = 0;
   int decimals = 0;
@@ -224,7 +223,7 @@ bool convert_short_decimal(const NumberToken& token, std::string_view text, doub
     decimals += after_point ? 1 : 0;
   }
   if (digits > (std::uint64_t{1} << 53)) return false;
-  d = static_cast<double>(digits) / kPowersOfTen[decimals];
+  d = static_cast<double>(digits) / kExactPowersOfTen[decimals];
   if (token.negative) d = -d;
   return true;
 }
