@@ -152,9 +152,10 @@ PyObject* find(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject
     if (query == nullptr) return documents_to_python(collection.value()->documents);
     Value query_value;
     if (!convert_or_panic(query, query_value)) return nullptr;
-    Result<SharedResult> found = store.find(name, *collection.value(), query_value.as_object());
+    Result<SharedAnswer> found = store.find(name, collection.value(), query_value.as_object());
     if (!found.ok()) return raise_status(found.status());
-    return documents_to_python(*found.value());
+    const QueryAnswer& answer = *found.value();
+    return documents_to_python(answer.collection->documents, answer.positions);
   });
 }
 

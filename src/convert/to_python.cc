@@ -185,6 +185,21 @@ class CollectorPause {
   bool was_enabled_;
 };
 
+// A new list of `size` converted documents, the i-th being document(i).
+template <typename DocumentAt>
+PyObject* list_of_documents(std::size_t size, DocumentAt document) {
+  CollectorPause pause;
+  auto converter = std::make_unique<ToPython>();
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(size)));
+  if (!list) return nullptr;
+  for (std::size_t i = 0; i < size; ++i) {
+    PyObject* item = converter->convert(document(i));
+    if (item == nullptr) return nullptr;
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+  }
+  return list.release();
+}
+
 }  // namespace
 
 PyObject* value_to_python(const Value& value) {
@@ -193,17 +208,13 @@ PyObject* value_to_python(const Value& value) {
 }
 
 PyObject* documents_to_python(std::span<const Value> documents) {
-  CollectorPause pause;
-  auto converter = std::make_unique<ToPython>();
-  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(documents.size())));
-  if (!list) return nullptr;
-  Py_ssize_t i = 0;
-  for (const Value& document : documents) {
-    PyObject* item = converter->convert(document);
-    if (item == nullptr) return nullptr;
-    PyList_SET_ITEM(list.get(), i++, item);
-  }
-  return list.release();
+  return list_of_documents(documents.size(), [&](std::size_t i) -> const Value& { return documents[i]; });
+}
+
+PyObject* documents_to_python(std::span<const Value> documents,
+                              std::span<const std::uint32_t> positions) {
+  return list_of_documents(positions.size(),
+                           [&](std::size_t i) -> const Value& { return documents[positions[i]]; });
 }
 
 PyObject* texts_to_python(const std::vector<std::string>& texts) {

@@ -3,6 +3,7 @@
 
 #include <Python.h>
 
+#include <cstdint>
 #include <span>
 #include <string>
 #include <vector>
@@ -18,6 +19,11 @@ PyObject* value_to_python(const Value& value);
 // A new list holding value_to_python of each document, in order; null with an exception set on
 // failure. Key strings are shared between the documents of one call.
 PyObject* documents_to_python(std::span<const Value> documents);
+
+// The same for the documents at `positions`, in that order; each position must be below
+// documents.size().
+PyObject* documents_to_python(std::span<const Value> documents,
+                              std::span<const std::uint32_t> positions);
 
 // A new list of str, in order; null with an exception set on failure. Each text must be UTF-8.
 PyObject* texts_to_python(const std::vector<std::string>& texts);

@@ -8,20 +8,13 @@
 #include <unordered_map>
 #include <vector>
 
+#include "lib/collection.h"
 #include "lib/result_cache.h"
 #include "query/query_engine.h"
 #include "value/status.h"
 #include "value/value.h"
 
 namespace zarvel {
-
-// The documents of one collection, in insertion order. Shared: the registry holds one reference
-// and a running operation may hold another, so a collection dropped meanwhile lives on until then.
-// Calls run one at a time under the interpreter lock and the store's borrow, so no lock guards it.
-struct Collection {
-  Array documents;
-};
-using SharedCollection = std::shared_ptr<Collection>;
 
 class Store {
  public:
@@ -59,7 +52,8 @@ class Store {
 
   // The documents of `collection` (registered as `name`) that match `query`, answered from the
   // cache when the same query was answered on this collection since it last changed.
-  Result<SharedResult> find(std::string_view name, const Collection& collection, const Object& query);
+  Result<SharedAnswer> find(std::string_view name, const SharedCollection& collection,
+                            const Object& query);
   void clear_cache() { cache_.clear(); }
 
   // Applies `update` to every document of `collection`, or to those matching `query`: all or
@@ -91,6 +85,9 @@ class Store {
   Result<SharedCollection> collection_for_insert(std::string_view name, bool& created);
   // Appends `value`, or each element when it is an array, and forgets the collection's cached answers.
   void append(std::string_view name, Collection& collection, Value value);
+  // Marks a change of the collection's documents: its cached answers are dropped and can no
+  // longer be mistaken for current ones.
+  void changed(std::string_view name, Collection& collection);
   // Registers `documents` as the collection `name`, replacing any earlier one.
   void register_collection(std::string_view name, Array documents);
 

@@ -55,6 +55,11 @@ void Store::append(std::string_view name, Collection& collection, Value value) {
   } else {
     documents.push_back(std::move(value));
   }
+  changed(name, collection);
+}
+
+void Store::changed(std::string_view name, Collection& collection) {
+  ++collection.version;
   cache_.invalidate(name);
 }
 
@@ -104,22 +109,26 @@ Status Store::insert_many_from_document(std::string_view name, const std::string
   return insert_in_collection(name, std::move(content).value());
 }
 
-Result<SharedResult> Store::find(std::string_view name, const Collection& collection,
+Result<SharedAnswer> Store::find(std::string_view name, const SharedCollection& collection,
                                  const Object& query) {
-  if (SharedResult cached = cache_.get(name, query)) return cached;
+  if (SharedAnswer cached = cache_.get(name, query); cached && cached->current_for(collection)) {
+    return cached;
+  }
   Result<QueryEngine<QueryOperator>> engine = QueryEngine<QueryOperator>::build(query, nullptr);
   if (!engine.ok()) return std::move(engine).status();
-  auto matches_list = std::make_shared<ResultList>();
-  const Array& documents = collection.documents;
+  auto answer = std::make_shared<QueryAnswer>();
+  answer->collection = collection;
+  answer->version = collection->version;
+  const Array& documents = collection->documents;
   for (std::size_t i = 0; i < documents.size(); ++i) {
     prefetch_ahead(documents, i);
     const Value& document = documents[i];
     if (!document.is_object()) return Status::panic_none();
     Result<bool> matched = matches(engine.value(), document.as_object());
     if (!matched.ok()) return std::move(matched).status();
-    if (matched.value()) matches_list->push_back(document);
+    if (matched.value()) answer->positions.push_back(static_cast<std::uint32_t>(i));
   }
-  SharedResult result = std::move(matches_list);
+  SharedAnswer result = std::move(answer);
   cache_.put(name, query, result);
   return result;
 }
@@ -141,7 +150,7 @@ Status Store::update(std::string_view name, Collection& collection,
     prefetch_ahead(collection.documents, i);
     if (selected[i]) apply_update(update, collection.documents[i].as_object());
   }
-  cache_.invalidate(name);
+  changed(name, collection);
   return Status();
 }
 

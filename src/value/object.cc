@@ -135,6 +135,7 @@ void Object::release() noexcept {
 }
 
 std::size_t Object::size() const noexcept { return block_ == nullptr ? 0 : block_->size; }
+std::size_t Object::capacity() const noexcept { return block_ == nullptr ? 0 : block_->capacity; }
 
 Object::const_iterator Object::begin() const noexcept {
   return block_ == nullptr ? nullptr : block_->members();

@@ -35,7 +35,7 @@ bool operator==(const Number& a, const Number& b) noexcept {
 
 Value::Value(std::string_view s) : kind_(Kind::kString), inline_head_{} {
   payload_.bits = 0;
-  if (s.size() <= kInlineCapacity) {
+  if (s.size() <= kInlineStringCapacity) {
     aux_ = static_cast<std::uint8_t>(s.size());
     copy_small(inline_data(), s.data(), s.size());
     return;

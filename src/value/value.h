@@ -138,6 +138,7 @@ class Object {
   static Object from_members(Member* first, Member* last);
 
   std::size_t size() const noexcept;
+  std::size_t capacity() const noexcept;
   bool empty() const noexcept { return size() == 0; }
   const_iterator begin() const noexcept;
   const_iterator end() const noexcept;
@@ -231,13 +232,15 @@ class Value {
 
   friend bool operator==(const Value& a, const Value& b) noexcept;
 
+  // Strings up to this length live inside the value.
+  static constexpr std::size_t kInlineStringCapacity = 14;
+
  private:
-  // Strings longer than kInlineCapacity: the length followed by the bytes, one allocation.
+  // Strings longer than kInlineStringCapacity: the length followed by the bytes, one allocation.
   struct HeapString {
     std::size_t size;
     char* data() noexcept { return reinterpret_cast<char*>(this + 1); }
   };
-  static constexpr std::size_t kInlineCapacity = 14;
   static constexpr std::uint8_t kHeapStringTag = 0xFF;
   static constexpr std::size_t kInlineOffset = 2;
 

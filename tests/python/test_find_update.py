@@ -62,6 +62,28 @@ def test_cache_never_answers_differently_from_a_scan(store):
     assert store.clear_cache() is None and store.find("a", {"x": 0}) == [{"x": 0}, {"x": 0}]
 
 
+CACHE_MEMORY = """
+import zarvel
+page = 4096
+def rss():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * page
+store = zarvel.Zarvel("db")
+store.insert_many("c", [{"n": i, "text": "some words to make a document of size"} for i in range(100_000)])
+before = rss()
+for i in range(20):
+    assert len(store.find("c", {"n": {"$gte": -i}})) == 100_000
+print((rss() - before) >> 20)
+"""
+
+
+def test_cached_answers_do_not_copy_the_documents(tmp_path):
+    # Twenty answers that each hold every document: copies would take over a gigabyte.
+    code, out, err = run_python(CACHE_MEMORY, cwd=tmp_path)
+    assert code == 0, err
+    assert int(out) < 32, f"the cache grew resident memory by {int(out)} MiB"
+
+
 # The operators themselves are tested in C++; this checks what Python passes and gets back.
 def test_update_with_a_query_and_a_result(store):
     store.insert_many("c", [{"n": 5, "a": {"b": 1}, "k": 1}, {"n": 1e308, "a": 3}])

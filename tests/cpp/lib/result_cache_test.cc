@@ -13,9 +13,10 @@ namespace {
 using testing::json;
 using testing::json_object;
 
-SharedResult list_of(const char* documents) {
-  Value v = json(documents);
-  return std::make_shared<const ResultList>(v.as_array().begin(), v.as_array().end());
+SharedAnswer answer_of(std::vector<std::uint32_t> positions) {
+  auto answer = std::make_shared<QueryAnswer>();
+  answer->positions = std::move(positions);
+  return answer;
 }
 
 Object numbered(int i) {
@@ -27,7 +28,7 @@ Object numbered(int i) {
 TEST(ResultCacheTest, HitsOnlyTheSameCollectionAndQuery) {
   ResultCache cache;
   EXPECT_EQ(cache.capacity(), kCacheCapacity);
-  SharedResult answer = list_of(R"([{"a": 1}])");
+  SharedAnswer answer = answer_of({0});
   cache.put("c", json_object(R"({"a": 1, "b": 2})"), answer);
   EXPECT_EQ(cache.get("c", json_object(R"({"b": 2, "a": 1})")), answer);
   for (const char* other : {R"({"a": 1.0, "b": 2})", R"({"a": 1})"}) {
@@ -37,7 +38,7 @@ TEST(ResultCacheTest, HitsOnlyTheSameCollectionAndQuery) {
 
   // {"a": 0} and {"a": 0.0} hash alike but are different queries; -0.0 equals 0.0, so is the same.
   cache.clear();
-  SharedResult floating = list_of(R"([{"a": 0.0}])");
+  SharedAnswer floating = answer_of({1});
   cache.put("c", json_object(R"({"a": 0})"), answer);
   EXPECT_EQ(cache.get("c", json_object(R"({"a": 0.0})")), nullptr);
   cache.put("c", json_object(R"({"a": 0.0})"), floating);
@@ -63,13 +64,13 @@ TEST(ResultCacheTest, EvictsTheLeastRecentlyUsed) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ResultCache cache;
-    for (int i = 0; i < 100; ++i) cache.put("c", numbered(i), list_of("[]"));
+    for (int i = 0; i < 100; ++i) cache.put("c", numbered(i), answer_of({}));
     for (int i : c.touched) (void)cache.get("c", numbered(i));
-    SharedResult again = list_of("[1]");
+    SharedAnswer again = answer_of({1});
     if (c.put_again >= 0) cache.put("c", numbered(c.put_again), again);
     EXPECT_EQ(cache.size(), 100u);
 
-    cache.put("c", numbered(100), list_of("[]"));
+    cache.put("c", numbered(100), answer_of({}));
     EXPECT_EQ(cache.size(), 100u);
     for (int i = 0; i <= 100; ++i) {
       EXPECT_EQ(cache.get("c", numbered(i)) == nullptr, i == c.evicted) << "query " << i;
@@ -83,8 +84,8 @@ TEST(ResultCacheTest, EvictsTheLeastRecentlyUsed) {
 TEST(ResultCacheTest, InvalidateDropsOnlyThatCollection) {
   ResultCache cache(4);
   for (int i = 0; i < 2; ++i) {
-    cache.put("a", numbered(i), list_of("[]"));
-    cache.put("b", numbered(i), list_of("[]"));
+    cache.put("a", numbered(i), answer_of({}));
+    cache.put("b", numbered(i), answer_of({}));
   }
   cache.invalidate("a");
   cache.invalidate("missing");
@@ -95,29 +96,57 @@ TEST(ResultCacheTest, InvalidateDropsOnlyThatCollection) {
   }
 
   // The freed room is used before anything is evicted.
-  cache.put("a", numbered(5), list_of("[]"));
-  cache.put("a", numbered(6), list_of("[]"));
+  cache.put("a", numbered(5), answer_of({}));
+  cache.put("a", numbered(6), answer_of({}));
   EXPECT_EQ(cache.size(), 4u);
   EXPECT_NE(cache.get("b", numbered(0)), nullptr);
-  cache.put("a", numbered(7), list_of("[]"));
+  cache.put("a", numbered(7), answer_of({}));
   EXPECT_EQ(cache.get("b", numbered(1)), nullptr);
 }
 
 TEST(ResultCacheTest, HoldersKeepAnswersTheCacheDrops) {
   ResultCache cache(1);
-  cache.put("c", numbered(1), list_of(R"([{"x": 1}])"));
-  SharedResult held = cache.get("c", numbered(1));
+  cache.put("c", numbered(1), answer_of({7}));
+  SharedAnswer held = cache.get("c", numbered(1));
   cache.clear();
   EXPECT_EQ(cache.size(), 0u);
+  EXPECT_EQ(cache.bytes(), 0u);
   EXPECT_EQ(cache.get("c", numbered(1)), nullptr);
   ASSERT_NE(held, nullptr);
-  ASSERT_EQ(held->size(), 1u);
-  EXPECT_TRUE((*held)[0] == json(R"({"x": 1})"));
+  EXPECT_EQ(held->positions, std::vector<std::uint32_t>{7});
 
   ResultCache none(0);
   none.put("c", numbered(1), held);
   EXPECT_EQ(none.size(), 0u);
   EXPECT_EQ(none.get("c", numbered(1)), nullptr);
+}
+
+TEST(ResultCacheTest, BoundsTheBytesItHolds) {
+  // Each answer of 1,000 positions holds about 4 KB: three fit in 16 KB, a fourth evicts the
+  // least recently used, and one of 10,000 positions is returned to its caller but never stored.
+  ResultCache cache(kCacheCapacity, 16 * 1024);
+  std::vector<std::uint32_t> thousand(1000);
+  for (int i = 0; i < 3; ++i) cache.put("c", numbered(i), answer_of(thousand));
+  EXPECT_EQ(cache.size(), 3u);
+  (void)cache.get("c", numbered(0));
+  cache.put("c", numbered(3), answer_of(thousand));
+  EXPECT_EQ(cache.size(), 3u);
+  EXPECT_EQ(cache.get("c", numbered(1)), nullptr);
+  EXPECT_NE(cache.get("c", numbered(0)), nullptr);
+  EXPECT_LE(cache.bytes(), cache.byte_capacity());
+
+  cache.put("c", numbered(0), answer_of(std::vector<std::uint32_t>(10000)));
+  EXPECT_EQ(cache.get("c", numbered(0)), nullptr) << "an oversized answer replaces none and is not kept";
+  EXPECT_EQ(cache.size(), 2u);
+
+  // Large query operands count too.
+  Object big;
+  big.insert_or_assign("s", Value(std::string(20000, 'x')));
+  cache.put("c", big, answer_of({}));
+  EXPECT_EQ(cache.get("c", big), nullptr);
+
+  cache.invalidate("c");
+  EXPECT_EQ(cache.bytes(), 0u);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "value/value.h"
 
+#include "value/memory_size.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -117,6 +119,23 @@ TEST(ValueTest, StringsKeepEveryByte) {
     Value c = v;
     EXPECT_EQ(c.as_string(), s);
   }
+}
+
+TEST(ValueTest, HeapSizeCountsEveryBlock) {
+  EXPECT_EQ(heap_size(Value()), 0u);
+  EXPECT_EQ(heap_size(str(std::string(14, 'x'))), 0u) << "inline";
+  std::size_t long_string = heap_size(str(std::string(15, 'x')));
+  EXPECT_GE(long_string, 15u);
+
+  Object inner;
+  inner.insert_or_assign("k", str(std::string(100, 'x')));
+  std::size_t one = heap_size(Value(Object(inner)));
+  EXPECT_GE(one, 100 + sizeof(Object::Member));
+  Object outer;
+  outer.insert_or_assign("a", Value(Object(inner)));
+  outer.insert_or_assign(std::string(40, 'k'), Value(Array{Value(Object(inner))}));
+  // Both copies of inner, the array block, the long key and the outer block.
+  EXPECT_GE(heap_size(Value(std::move(outer))), 2 * one + sizeof(Value) + 40 + 2 * sizeof(Object::Member));
 }
 
 }  // namespace

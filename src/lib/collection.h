@@ -1,0 +1,22 @@
+// A collection: the documents held under one name.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "value/value.h"
+
+namespace zarvel {
+
+// The documents of one collection, in insertion order. Shared: the registry holds one reference
+// and a running operation or a cached answer may hold another, so a collection dropped meanwhile
+// lives on until then. Calls run one at a time under the store's borrow, so no lock guards it.
+struct Collection {
+  Array documents;
+  // Counts the changes to `documents`. Cached answers name documents by position, so an answer
+  // taken at another version must not be used.
+  std::uint64_t version = 0;
+};
+using SharedCollection = std::shared_ptr<Collection>;
+
+}  // namespace zarvel
