@@ -152,6 +152,8 @@ class Converter {
   bool convert_pinned_entries(PyObject* dict, Py_ssize_t position, PyObject* key, PyObject* value,
                               MemberScope& members, int depth);
   bool convert_mapping(PyObject* mapping, Value& out, int depth);
+  // The key and value of one item of a mapping's items(), borrowed from it.
+  bool unpack_pair(PyObject* item, PyObject*& key, PyObject*& value);
   bool convert_set(PyObject* set, Value& out, int depth);
   bool convert_uncommon(PyObject* object, Value& out, int depth);
   // An instance check that raises is reported to the unraisable hook and counts as false.
@@ -353,26 +355,33 @@ bool Converter::convert_pinned_entries(PyObject* dict, Py_ssize_t position, PyOb
   return true;
 }
 
+// Members are taken from items(), each key with its own value, and as many as it gives: keys()
+// and values() of a subclass can disagree, and __len__ can misreport.
 bool Converter::convert_mapping(PyObject* mapping, Value& out, int depth) {
   if (!enter_container(depth)) return false;
-  PyRef keys = PyRef::steal(PyMapping_Keys(mapping));
-  if (!keys) return fail_with_pending();
-  PyRef values = PyRef::steal(PyMapping_Values(mapping));
-  if (!values) return fail_with_pending();
-  Py_ssize_t size = PyMapping_Size(mapping);
-  if (size < 0) return fail_with_pending();
+  PyRef items = PyRef::steal(PyMapping_Items(mapping));
+  if (!items) return fail_with_pending();
   MemberScope members(members_);
-  for (Py_ssize_t i = 0; i < size; ++i) {
-    PyRef key = PyRef::steal(PySequence_GetItem(keys.get(), i));
-    if (!key) return fail_with_pending();
-    PyRef value = PyRef::steal(PySequence_GetItem(values.get(), i));
-    if (!value) return fail_with_pending();
+  // A list of our own: nothing converted below can reach it to change it.
+  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items.get()); ++i) {
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    if (!unpack_pair(PyList_GET_ITEM(items.get(), i), key, value)) return false;
     Key member_key;
     Value member_value;
-    if (!convert_key(key.get(), member_key) || !convert(value.get(), member_value, depth + 1)) return false;
+    if (!convert_key(key, member_key) || !convert(value, member_value, depth + 1)) return false;
     members.push(std::move(member_key), std::move(member_value));
   }
   out = Value(members.take_object());
+  return true;
+}
+
+bool Converter::unpack_pair(PyObject* item, PyObject*& key, PyObject*& value) {
+  if (!PyTuple_Check(item) || PyTuple_GET_SIZE(item) != 2) {
+    return fail(ConversionError::message("items() of a mapping must give (key, value) pairs"));
+  }
+  key = PyTuple_GET_ITEM(item, 0);
+  value = PyTuple_GET_ITEM(item, 1);
   return true;
 }
 

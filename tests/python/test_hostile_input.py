@@ -47,10 +47,10 @@ class Outer:
 
 
 class Mapped(collections.abc.Mapping):
-    """A mapping seen only through keys(), values() and len(), each replaceable by hostile code."""
+    """A mapping seen only through items() and len(), each replaceable by hostile code."""
 
-    def __init__(self, keys=lambda: ["a"], values=lambda: [1], size=1):
-        self.keys, self.values, self.size = keys, values, size
+    def __init__(self, items=lambda: [("a", 1)], size=1):
+        self.items, self.size = items, size
 
     def __len__(self):
         return self.size
@@ -62,22 +62,22 @@ class Mapped(collections.abc.Mapping):
         return iter(["a"])
 
 
-class KeysCall(dict):
-    """A dict subclass, so it passes the argument check; its keys() runs `call` first."""
+class ItemsCall(dict):
+    """A dict subclass, so it passes the argument check; its items() runs `call` first."""
 
     def __init__(self, call, **entries):
         super().__init__(entries)
         self.call = call
 
-    def keys(self):
+    def items(self):
         self.call()
-        return super().keys()
+        return super().items()
 
 
 LOOP_LIST, LOOP_DICT, LOOP_MAPPING = [], {}, Mapped()
 LOOP_LIST.append(LOOP_LIST)
 LOOP_DICT["self"] = LOOP_DICT
-LOOP_MAPPING.values = lambda: [LOOP_MAPPING]
+LOOP_MAPPING.items = lambda: [("self", LOOP_MAPPING)]
 
 
 def shrinking_list():
@@ -118,10 +118,10 @@ REFUSED = [
     ("len-2**62", Seq(2**62), host(IndexError(4), traceback=True)),
     ("len-2**100", Seq(2**100), host(OverflowError("cannot fit 'int' into an index-sized integer"))),
     ("len-negative", Seq(-1), host(ValueError("__len__() should return >= 0"))),
-    ("keys-raise", Mapped(keys=raiser(ValueError("no keys"))), host(ValueError("no keys"), traceback=True)),
-    ("keys-not-iterable", Mapped(keys=lambda: 5), host(TypeError("Mapped.keys() returned a non-iterable (type int)"))),
-    ("len-beyond-keys", Mapped(size=3), host(IndexError("list index out of range"))),
-    ("keys-raise-panic", Mapped(keys=raiser(PanicException("raised by keys()"))), "raised by keys()"),
+    ("items-raise", Mapped(items=raiser(ValueError("no items"))), host(ValueError("no items"), traceback=True)),
+    ("items-not-iterable", Mapped(items=lambda: 5), host(TypeError("Mapped.items() returned a non-iterable (type int)"))),
+    ("items-not-pairs", Mapped(items=lambda: [("a", 1, 2)]), message("items() of a mapping must give (key, value) pairs")),
+    ("items-raise-panic", Mapped(items=raiser(PanicException("raised by items()"))), "raised by items()"),
 ]
 
 # Each way a document-shaped value reaches the conversion.
@@ -261,13 +261,13 @@ CASES = [
     *[case(f"{carrier}-{name}", bound(call, value), PanicException, expected)
       for carrier, call in CARRIERS.items() for name, value, expected in REFUSED],
     # User code run by the conversion that calls the store again.
-    case("insert-keys-inserts", lambda z: z.insert("c", {"m": Mapped(keys=lambda: z.insert("c", {"evil": 1}))}),
+    case("insert-items-inserts", lambda z: z.insert("c", {"m": Mapped(items=lambda: z.insert("c", {"evil": 1}))}),
          PanicException, host(RuntimeError("Already borrowed"), traceback=True)),
-    case("find-keys-writes", lambda z: z.find("c", {"m": Mapped(keys=lambda: z.write("c"))}),
+    case("find-items-writes", lambda z: z.find("c", {"m": Mapped(items=lambda: z.write("c"))}),
          PanicException, host(RuntimeError("Already mutably borrowed"), traceback=True)),
-    case("update-keys-drops-all", lambda z: z.update("c", KeysCall(z.drop_all, i=5)),
+    case("update-items-drops-all", lambda z: z.update("c", ItemsCall(z.drop_all, i=5)),
          PanicException, host(RuntimeError("Already borrowed"), traceback=True)),
-    case("update-query-keys-lists", lambda z: z.update("c", {"i": 5}, KeysCall(z.collections, i=1)),
+    case("update-query-items-lists", lambda z: z.update("c", {"i": 5}, ItemsCall(z.collections, i=1)),
          PanicException, host(RuntimeError("Already mutably borrowed"), traceback=True)),
     case("insert-list-emptied-while-walked", lambda z: z.insert("c", {"l": shrinking_list()}),
          PanicException, host(IndexError("list index out of range"))),
