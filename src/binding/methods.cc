@@ -296,7 +296,7 @@ PyObject* zarvel_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     PyObject* self = type->tp_alloc(type, 0);
     if (self == nullptr) return nullptr;
     new (&as_zarvel(self)->store) Store(std::move(store).value());
-    as_zarvel(self)->borrow = 0;
+    new (&as_zarvel(self)->access) StoreAccess();
     return self;
   } catch (const std::bad_alloc&) {
     return PyErr_NoMemory();
@@ -309,6 +309,7 @@ void zarvel_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
   // Nothing is written here: documents not written by write() or write_all() are dropped.
   as_zarvel(self)->store.~Store();
+  as_zarvel(self)->access.~StoreAccess();
   type->tp_free(self);
   Py_DECREF(type);
 }

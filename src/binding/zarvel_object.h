@@ -3,6 +3,7 @@
 
 #include <Python.h>
 
+#include "binding/store_access.h"
 #include "lib/store.h"
 
 namespace zarvel {
@@ -10,17 +11,13 @@ namespace zarvel {
 struct ZarvelObject {
   PyObject_HEAD
   Store store;
-  // 0 free, n > 0 shared uses in progress, -1 one exclusive use. The interpreter lock protects it;
-  // it only refuses calls that re-enter the store from Python code run during another call.
-  Py_ssize_t borrow;
+  StoreAccess access;
 };
-
-enum class StoreUse { kShared, kExclusive };
 
 // Takes the store for one call and gives it back on every path.
 class StoreBorrow {
  public:
-  // On refusal `ok()` is false and RuntimeError is set.
+  // Waits while another thread uses the store. On refusal `ok()` is false and an exception is set.
   StoreBorrow(ZarvelObject* self, StoreUse use);
   ~StoreBorrow();
   StoreBorrow(const StoreBorrow&) = delete;
