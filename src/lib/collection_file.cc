@@ -1,12 +1,10 @@
 #include "lib/collection_file.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 
 #include "lib/file_system.h"
+#include "lib/temporary_file.h"
 #include "value/json_reader.h"
 #include "value/json_writer.h"
 
@@ -103,38 +101,6 @@ std::string detailed_form(const Status& status) {
   return os_detailed_form(status.os_errno());
 }
 
-std::string parent_directory(const std::string& path) {
-  std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-Status sync(int fd) {
-  if (::fsync(fd) != 0) return Status::os(errno);
-  return Status();
-}
-
-// Some file systems cannot sync a directory (EINVAL); the rename itself has already happened.
-void sync_directory(const std::string& directory) {
-  Result<FileHandle> dir = open_for_reading(directory);
-  if (dir.ok()) (void)sync(dir.value().fd());
-}
-
-// Removes the temporary file when a write does not complete.
-class TemporaryFile {
- public:
-  explicit TemporaryFile(std::string path) : path_(std::move(path)) {}
-  ~TemporaryFile() {
-    if (!kept_) (void)remove_file(path_);
-  }
-  void keep() { kept_ = true; }
-
- private:
-  std::string path_;
-  bool kept_ = false;
-};
-
 }  // namespace
 
 std::string os_detailed_form(int errnum) {
@@ -158,13 +124,11 @@ Result<Value> read_document(const std::string& path) {
 }
 
 Status write_collection_file(const std::string& path, std::span<const Value> documents) {
-  std::string temporary_path = path + ".tmp";
-  Result<FileHandle> file = create_for_writing(temporary_path);
-  if (!file.ok()) {
-    return Status::os_error("Problem creating temporary file: " + detailed_form(file.status()));
+  Result<TemporaryFile> temporary = TemporaryFile::create(path);
+  if (!temporary.ok()) {
+    return Status::os_error("Problem creating temporary file: " + detailed_form(temporary.status()));
   }
-  TemporaryFile temporary(temporary_path);
-  FileSink sink(file.value().fd());
+  FileSink sink(temporary.value().fd());
   BufferedWriter out(sink, kFileBlockSize);
   bool written = out.put('[');
   for (std::size_t i = 0; written && i < documents.size(); ++i) {
@@ -175,17 +139,12 @@ Status write_collection_file(const std::string& path, std::span<const Value> doc
   if (!out.flush()) {
     return Status::panic("called `Result::unwrap()` on an `Err` value: " + detailed_form(sink.error()));
   }
-  if (Status synced = sync(file.value().fd()); !synced.ok()) {
+  if (Status synced = temporary.value().sync(); !synced.ok()) {
     return Status::panic("called `Result::unwrap()` on an `Err` value: " + detailed_form(synced));
   }
-  if (Status closed = file.value().close(); !closed.ok()) {
-    return Status::panic("called `Result::unwrap()` on an `Err` value: " + detailed_form(closed));
+  if (Status renamed = temporary.value().replace_target(); !renamed.ok()) {
+    return Status::os_error("Error renaming file: " + detailed_form(renamed));
   }
-  if (::rename(temporary_path.c_str(), path.c_str()) != 0) {
-    return Status::os_error("Error renaming file: " + os_detailed_form(errno));
-  }
-  temporary.keep();
-  sync_directory(parent_directory(path));
   return Status();
 }
 

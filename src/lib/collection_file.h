@@ -14,8 +14,9 @@ namespace zarvel {
 Result<Value> read_document(const std::string& path);
 
 // Writes `documents` as one compact JSON array to `path`, durably and atomically: the text goes to
-// `path` + ".tmp" beside it, which is synced, renamed over `path`, and the directory synced. On
-// every failure the temporary file is removed and `path` keeps its old content.
+// a temporary file of this write's own beside it (TemporaryFile), which is synced, renamed over
+// `path`, and the directory synced. On every failure the temporary file is removed and `path`
+// keeps its old content; the new file keeps the permission bits of the old one.
 Status write_collection_file(const std::string& path, std::span<const Value> documents);
 
 // "Os { code: 13, kind: PermissionDenied, message: \"Permission denied\" }".

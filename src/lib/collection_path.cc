@@ -2,10 +2,30 @@
 
 namespace zarvel {
 
-std::string collection_file_path(std::string_view directory, std::string_view name) {
+namespace {
+
+constexpr std::string_view kTemporaryPrefix = ".";
+constexpr std::string_view kTemporarySuffix = ".tmp";
+constexpr std::size_t kUniqueDigits = 16;
+
+// The bytes a collection name gains in its temporary file name: ".", ".json", "." and the digits,
+// ".tmp".
+constexpr std::size_t kTemporaryNameOverhead =
+    kTemporaryPrefix.size() + kCollectionExtension.size() + 1 + kUniqueDigits + kTemporarySuffix.size();
+
+bool is_hex_digit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
+
+}  // namespace
+
+std::string directory_entry_path(std::string_view directory, std::string_view entry) {
   std::string path(directory);
   if (!path.empty() && path.back() != '/') path += '/';
-  path += name;
+  path += entry;
+  return path;
+}
+
+std::string collection_file_path(std::string_view directory, std::string_view name) {
+  std::string path = directory_entry_path(directory, name);
   path += kCollectionExtension;
   return path;
 }
@@ -15,6 +35,38 @@ Status validate_collection_name(std::string_view name) {
     return Status::value_error("Invalid collection name '" + std::string(name) + "'");
   }
   return Status();
+}
+
+std::string temporary_file_path(std::string_view target_path, std::uint64_t unique) {
+  std::size_t name_start = target_path.rfind('/') + 1;  // 0 when there is no "/"
+  char digits[kUniqueDigits + 1];
+  for (std::size_t i = 0; i < kUniqueDigits; ++i) {
+    digits[i] = "0123456789abcdef"[(unique >> (4 * (kUniqueDigits - 1 - i))) & 0xF];
+  }
+  digits[kUniqueDigits] = '\0';
+  std::string path(target_path.substr(0, name_start));
+  path += kTemporaryPrefix;
+  path += target_path.substr(name_start);
+  path += '.';
+  path += digits;
+  path += kTemporarySuffix;
+  return path;
+}
+
+bool is_temporary_file_name(std::string_view entry_name) {
+  // "." + at least one byte + ".json" + "." + the digits + ".tmp".
+  std::size_t shortest = kTemporaryNameOverhead + 1;
+  if (entry_name.size() < shortest || !entry_name.starts_with(kTemporaryPrefix) ||
+      !entry_name.ends_with(kTemporarySuffix)) {
+    return false;
+  }
+  std::string_view rest = entry_name.substr(0, entry_name.size() - kTemporarySuffix.size());
+  std::string_view digits = rest.substr(rest.size() - kUniqueDigits);
+  for (char c : digits) {
+    if (!is_hex_digit(c)) return false;
+  }
+  rest.remove_suffix(kUniqueDigits);
+  return rest.ends_with(std::string(kCollectionExtension) + ".");
 }
 
 namespace {

@@ -6,7 +6,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+
+#ifdef __linux__
+#include <sys/syscall.h>
+#endif
 
 namespace zarvel {
 
@@ -17,11 +22,42 @@ bool has_nul(const std::string& path) { return path.find('\0') != std::string::n
 
 Status nul_in_path() { return Status::os_text("file name contained an unexpected NUL byte"); }
 
+#ifndef RENAME_NOREPLACE
+#define RENAME_NOREPLACE (1 << 0)
+#endif
+
+// renameat2(2) with RENAME_NOREPLACE; ENOSYS where the system has no such call.
+int rename_no_replace(const char* from, const char* to) {
+#if defined(__linux__) && defined(SYS_renameat2)
+  return static_cast<int>(::syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE));
+#else
+  (void)from;
+  (void)to;
+  errno = ENOSYS;
+  return -1;
+#endif
+}
+
+// The errors by which a call says that it, or the file system, does not offer it.
+bool unsupported(int error) {
+  return error == ENOSYS || error == EINVAL || error == ENOTSUP || error == EOPNOTSUPP || error == EPERM;
+}
+
 }  // namespace
 
 bool path_exists(const std::string& path) {
   struct stat info;
   return !has_nul(path) && ::stat(path.c_str(), &info) == 0;
+}
+
+bool entry_exists(const std::string& path) {
+  struct stat info;
+  return !has_nul(path) && ::lstat(path.c_str(), &info) == 0;
+}
+
+bool is_regular_file(const std::string& path) {
+  struct stat info;
+  return !has_nul(path) && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 Status make_directory(const std::string& path) {
@@ -62,6 +98,27 @@ Status remove_directory(const std::string& path) {
   return Status();
 }
 
+Status rename_file(const std::string& from, const std::string& to) {
+  if (has_nul(from) || has_nul(to)) return nul_in_path();
+  if (::rename(from.c_str(), to.c_str()) != 0) return Status::os(errno);
+  return Status();
+}
+
+Status move_without_replacing(const std::string& from, const std::string& to) {
+  if (has_nul(from) || has_nul(to)) return nul_in_path();
+  if (rename_no_replace(from.c_str(), to.c_str()) == 0) return Status();
+  if (!unsupported(errno)) return Status::os(errno);
+  // A second name, then the first one dropped: link(2) never replaces anything either.
+  if (::link(from.c_str(), to.c_str()) == 0) {
+    (void)::unlink(from.c_str());
+    return Status();
+  }
+  if (!unsupported(errno)) return Status::os(errno);
+  // A file system without hard links: check, then rename, with a short window between the two.
+  if (entry_exists(to)) return Status::os(EEXIST);
+  return rename_file(from, to);
+}
+
 FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
   if (this != &other) {
     (void)close();
@@ -81,9 +138,9 @@ Status FileHandle::close() {
   return Status();
 }
 
-Result<FileHandle> open_for_reading(const std::string& path) {
+Result<FileHandle> open_for_reading(const std::string& path, int extra_flags) {
   if (has_nul(path)) return nul_in_path();
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | extra_flags);
   if (fd < 0) return Status::os(errno);
   return FileHandle(fd);
 }
@@ -93,6 +150,24 @@ Result<FileHandle> create_for_writing(const std::string& path) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return Status::os(errno);
   return FileHandle(fd);
+}
+
+Result<FileHandle> create_new_file(const std::string& path) {
+  if (has_nul(path)) return nul_in_path();
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) return Status::os(errno);
+  return FileHandle(fd);
+}
+
+bool is_regular_file(const FileHandle& file) {
+  struct stat info;
+  return ::fstat(file.fd(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool names_file(const std::string& path, const FileHandle& file) {
+  struct stat named, open;
+  return !has_nul(path) && ::lstat(path.c_str(), &named) == 0 && ::fstat(file.fd(), &open) == 0 &&
+         named.st_dev == open.st_dev && named.st_ino == open.st_ino;
 }
 
 Status write_all(int fd, std::string_view bytes) {

@@ -6,6 +6,7 @@
 #include "lib/collection_file.h"
 #include "lib/collection_path.h"
 #include "lib/file_system.h"
+#include "lib/temporary_file.h"
 #include "value/json_writer.h"
 #include "value/utf8.h"
 
@@ -63,6 +64,10 @@ Status Store::load_directory() {
   if (!entries.ok()) return std::move(entries).status();
   // The whole listing is read before any file is opened.
   for (const std::string& entry : entries.value()) {
+    if (is_temporary_file_name(entry)) {
+      remove_if_stale(directory_entry_path(directory_, entry));
+      continue;
+    }
     if (file_extension(entry) != "json") continue;
     std::string_view name = file_stem(entry);
     std::string path = collection_file_path(directory_, name);
@@ -107,14 +112,16 @@ Status Store::create_collection(std::string_view name) {
 }
 
 Result<std::vector<std::string>> Store::collections() const {
-  Result<std::vector<std::string>> names = list_directory(directory_);
-  if (!names.ok()) return names;
-  for (std::string& name : names.value()) {
-    std::string_view stem = file_stem(name);
+  Result<std::vector<std::string>> entries = list_directory(directory_);
+  if (!entries.ok()) return entries;
+  std::vector<std::string> names;
+  for (const std::string& entry : entries.value()) {
+    if (is_temporary_file_name(entry)) continue;
+    std::string_view stem = file_stem(entry);
     if (!is_valid_utf8(stem)) {
-      return Status::panic("called `Result::unwrap()` on an `Err` value: " + debug_bytes(name));
+      return Status::panic("called `Result::unwrap()` on an `Err` value: " + debug_bytes(entry));
     }
-    name = std::string(stem);
+    names.emplace_back(stem);
   }
   return names;
 }

@@ -73,10 +73,11 @@ def test_on_demand_load_reads_both_forms_and_insert_keeps_what_the_file_holds(st
 def test_write_all_tries_every_collection_and_raises_the_first_error(store, store_dir):
     store.insert("a", {"a": 1})
     store.insert("c", {"c": 1})
-    (store_dir / "c.json.tmp").mkdir()  # the temporary file cannot be created
+    (store_dir / "c.json").unlink()
+    (store_dir / "c.json").mkdir()  # nothing can be renamed over it
     with pytest.raises(OSError) as info:
         store.write_all()
-    assert str(info.value).startswith("Problem creating temporary file: Os { code: 21, kind: IsADirectory")
+    assert str(info.value).startswith("Error renaming file: Os { code: 21, kind: IsADirectory")
     assert (store_dir / "a.json").read_bytes() == b'[{"a":1}]'
 
 

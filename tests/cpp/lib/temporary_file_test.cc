@@ -1,0 +1,134 @@
+#include "lib/temporary_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "lib/collection_path.h"
+
+namespace zarvel {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void write_file(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// A fresh directory, removed with everything in it at the end of the test.
+class TemporaryFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "zarvel-tmp-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    target_ = (dir_ / "c.json").string();
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::vector<std::string> entries() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  fs::path dir_;
+  std::string target_;
+};
+
+// Hands out the given bits in turn.
+UniqueBits sequence(std::vector<std::uint64_t> bits) {
+  return [bits, next = std::size_t{0}]() mutable { return bits[next++ % bits.size()]; };
+}
+
+TEST(TemporaryFileNameTest, NamesAreHiddenBesideTheTargetAndRecognised) {
+  EXPECT_EQ(temporary_file_path("db/c.json", 0x0123456789abcdef), "db/.c.json.0123456789abcdef.tmp");
+  EXPECT_EQ(temporary_file_path("c.json", 255), ".c.json.00000000000000ff.tmp");
+  EXPECT_TRUE(is_temporary_file_name(".c.json.0123456789abcdef.tmp"));
+  EXPECT_TRUE(is_temporary_file_name("...json.0000000000000000.tmp"));  // the collection "."
+  for (const char* name : {"c.json", "c.json.tmp", ".c.json.tmp", "c.json.0123456789abcdef.tmp",
+                           ".c.json.0123456789ABCDEF.tmp", ".c.json.0123456789abcde.tmp",
+                           ".c.txt.0123456789abcdef.tmp", ".json.0123456789abcdef.tmp",
+                           ".c.json.0123456789abcdef.tmp.json"}) {
+    EXPECT_FALSE(is_temporary_file_name(name)) << name;
+  }
+}
+
+TEST_F(TemporaryFileTest, PlantedLinksAndFilesAreNeitherFollowedNorReused) {
+  std::string outside = (dir_ / "outside").string();
+  write_file(outside, "keep");
+  fs::create_symlink(outside, temporary_file_path(target_, 1));
+  write_file(temporary_file_path(target_, 2), "someone else's");
+  {
+    Result<TemporaryFile> temporary = TemporaryFile::create(target_, sequence({1, 2, 3}));
+    ASSERT_TRUE(temporary.ok()) << temporary.status().message();
+    EXPECT_EQ(temporary.value().path(), temporary_file_path(target_, 3));
+    ASSERT_TRUE(write_all(temporary.value().fd(), "[]").ok());
+    ASSERT_TRUE(temporary.value().replace_target().ok());
+  }
+  EXPECT_EQ(read_file(outside), "keep");
+  EXPECT_EQ(read_file(temporary_file_path(target_, 2)), "someone else's");
+  EXPECT_EQ(read_file(target_), "[]");
+  EXPECT_FALSE(fs::is_symlink(target_));
+  EXPECT_FALSE(fs::exists(temporary_file_path(target_, 3)));
+}
+
+TEST_F(TemporaryFileTest, AnUninstalledFileIsRemovedAndAnExistingTargetIsNotReplaced) {
+  { ASSERT_TRUE(TemporaryFile::create(target_).ok()); }
+  EXPECT_TRUE(entries().empty());
+  fs::create_symlink("nowhere", target_);  // dangling: still something there
+  {
+    Result<TemporaryFile> temporary = TemporaryFile::create(target_);
+    ASSERT_TRUE(temporary.ok());
+    EXPECT_EQ(temporary.value().install_as_new_target().os_errno(), EEXIST);
+  }
+  EXPECT_EQ(fs::read_symlink(target_), "nowhere");
+  EXPECT_EQ(entries(), std::vector<std::string>{"c.json"});
+}
+
+TEST_F(TemporaryFileTest, TakesThePermissionBitsOfTheFileItReplaces) {
+  write_file(target_, "old");
+  for (mode_t mode : {0600, 0640, 0755}) {
+    ASSERT_EQ(::chmod(target_.c_str(), mode), 0);
+    Result<TemporaryFile> temporary = TemporaryFile::create(target_);
+    ASSERT_TRUE(temporary.ok());
+    ASSERT_TRUE(temporary.value().replace_target().ok());
+    struct stat info;
+    ASSERT_EQ(::stat(target_.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, mode);
+  }
+}
+
+TEST_F(TemporaryFileTest, OnlyStaleRegularFilesAreRemoved) {
+  Result<TemporaryFile> live = TemporaryFile::create(target_, sequence({1}));
+  ASSERT_TRUE(live.ok());
+  std::string stale = temporary_file_path(target_, 2);
+  std::string fifo = temporary_file_path(target_, 3);
+  std::string link = temporary_file_path(target_, 4);
+  write_file(stale, "[");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  fs::create_symlink(stale, link);
+  for (const std::string& path : {live.value().path(), stale, fifo, link}) remove_if_stale(path);
+  EXPECT_TRUE(fs::exists(live.value().path()));
+  EXPECT_FALSE(fs::exists(stale));
+  EXPECT_TRUE(fs::is_fifo(fifo));
+  EXPECT_TRUE(fs::is_symlink(link));
+}
+
+}  // namespace
+}  // namespace zarvel
