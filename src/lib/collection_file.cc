@@ -148,4 +148,12 @@ Status write_collection_file(const std::string& path, std::span<const Value> doc
   return Status();
 }
 
+Status create_collection_file(const std::string& path, std::string_view content) {
+  Result<TemporaryFile> temporary = TemporaryFile::create(path);
+  if (!temporary.ok()) return std::move(temporary).status();
+  if (Status written = write_all(temporary.value().fd(), content); !written.ok()) return written;
+  if (Status synced = temporary.value().sync(); !synced.ok()) return synced;
+  return temporary.value().install_as_new_target();
+}
+
 }  // namespace zarvel

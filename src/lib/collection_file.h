@@ -2,6 +2,7 @@
 #pragma once
 
 #include <span>
+#include <string_view>
 #include <string>
 
 #include "value/status.h"
@@ -18,6 +19,11 @@ Result<Value> read_document(const std::string& path);
 // `path`, and the directory synced. On every failure the temporary file is removed and `path`
 // keeps its old content; the new file keeps the permission bits of the old one.
 Status write_collection_file(const std::string& path, std::span<const Value> documents);
+
+// Creates the file at `path` holding `content` the same way, durably and atomically, but never
+// replaces anything: when something, even a dangling link, is at `path`, nothing changes and the
+// result is EEXIST. Failures are the system's errors as they are.
+Status create_collection_file(const std::string& path, std::string_view content);
 
 // "Os { code: 13, kind: PermissionDenied, message: \"Permission denied\" }".
 std::string os_detailed_form(int errnum);

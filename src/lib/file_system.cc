@@ -145,13 +145,6 @@ Result<FileHandle> open_for_reading(const std::string& path, int extra_flags) {
   return FileHandle(fd);
 }
 
-Result<FileHandle> create_for_writing(const std::string& path) {
-  if (has_nul(path)) return nul_in_path();
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return Status::os(errno);
-  return FileHandle(fd);
-}
-
 Result<FileHandle> create_new_file(const std::string& path) {
   if (has_nul(path)) return nul_in_path();
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);

@@ -53,8 +53,6 @@ class FileHandle {
 
 // open(2) for reading only; `extra_flags` such as O_NONBLOCK or O_NOFOLLOW are added.
 Result<FileHandle> open_for_reading(const std::string& path, int extra_flags = 0);
-// open(2) for writing: created if missing (0o666 before the mask), truncated if present.
-Result<FileHandle> create_for_writing(const std::string& path);
 // open(2) of a new file for writing (0o666 before the mask); EEXIST when anything, a symbolic
 // link included, is at `path`: nothing there is followed, truncated or reused.
 Result<FileHandle> create_new_file(const std::string& path);

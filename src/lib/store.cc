@@ -1,6 +1,7 @@
 // Opening a store, the registry, loading collection files and writing them.
 #include "lib/store.h"
 
+#include <cerrno>
 #include <cstdio>
 
 #include "lib/collection_file.h"
@@ -95,18 +96,15 @@ void Store::register_collection(std::string_view name, Array documents) {
 Status Store::create_collection(std::string_view name) {
   if (Status valid = validate_collection_name(name); !valid.ok()) return valid;
   std::string path = collection_file_path(directory_, name);
-  if (path_exists(path)) return Status();
-  Result<FileHandle> file = create_for_writing(path);
-  if (!file.ok()) return std::move(file).status();
+  // Whatever is there is left alone, a dangling link included: following it could create a file
+  // outside the store.
+  if (entry_exists(path)) return Status();
   std::string content = "{ ";
   append_json_string(content, name);
   content += ":[] }";
-  if (Status written = zarvel::write_all(file.value().fd(), content); !written.ok()) {
-    // A partly written file would make every later open of the directory fail. Nothing was at
-    // the path before this call, so removing it loses nothing.
-    (void)remove_file(path);
-    return written;
-  }
+  Status created = create_collection_file(path, content);
+  if (created.os_errno() == EEXIST) return Status();  // it appeared since the check: kept too
+  if (!created.ok()) return created;
   if (registry_.find(name) == registry_.end()) register_collection(name, {});
   return Status();
 }

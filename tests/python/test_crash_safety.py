@@ -1,6 +1,6 @@
-"""A process killed with SIGKILL at random moments while it writes a large collection. After every
-kill the collection file holds the whole old content or the whole new one, a new store reopens the
-directory, and no other file is touched. A killed writer may leave its temporary file
+"""A process killed with SIGKILL at random moments while it writes a large collection, or while it
+creates collections one after another. After every kill the collection file holds the whole old
+content or the whole new one, a new store reopens the directory, and no other file is touched. A killed writer may leave its temporary file
 `.c.json.<16 hex digits>.tmp` behind: it holds a prefix of the text being written, is never loaded,
 and the next open of the store removes it."""
 import json
@@ -18,12 +18,13 @@ DOCUMENTS = 30000  # about 13 MB: one write takes tens of milliseconds
 ROUNDS = 60
 PAD = "p" * 400
 
-# Announces each generation on fd 3 before writing it; fd 1 takes update's trace lines.
+# Announces each generation on the descriptor given first before writing it; fd 1 takes update's
+# trace lines.
 WRITER = """
 import os, sys, zarvel
-report = os.fdopen(int(sys.argv[3]), "w", buffering=1)
-store = zarvel.Zarvel(sys.argv[1])
-generation = int(sys.argv[2])
+report = os.fdopen(int(sys.argv[1]), "w", buffering=1)
+store = zarvel.Zarvel(sys.argv[2])
+generation = int(sys.argv[3])
 while True:
     generation += 1
     store.update("c", {"gen": generation})
@@ -40,23 +41,28 @@ def text(generation):
     return json.dumps(documents(generation), separators=(",", ":")).encode()
 
 
-def kill_while_writing(db, generation, delay):
-    """Starts a writer at `generation`, kills it `delay` seconds after its first announcement;
-    returns the last generation it announced."""
+def kill_after_first_report(code, args, cwd, delay):
+    """Runs `code` with a report descriptor and `args`, kills it `delay` seconds after its first
+    report line; returns every line it reported."""
     read_end, write_end = os.pipe()
-    child = subprocess.Popen([sys.executable, "-c", WRITER, str(db), str(generation), str(write_end)],
-                             pass_fds=(write_end,), cwd=db.parent,
-                             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    child = subprocess.Popen([sys.executable, "-c", code, str(write_end), *args], pass_fds=(write_end,),
+                             cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
     os.close(write_end)
     with os.fdopen(read_end) as report:
         first = report.readline()
         assert first, child.communicate()[1].decode()
         time.sleep(delay)
         child.send_signal(signal.SIGKILL)
-        announced = [first] + report.read().split()
+        reported = [first] + report.read().split()
     child.communicate()
     assert child.returncode == -signal.SIGKILL
-    return int(announced[-1])
+    return reported
+
+
+def kill_while_writing(db, generation, delay):
+    """Starts a writer at `generation`, kills it `delay` seconds after its first announcement;
+    returns the last generation it announced."""
+    return int(kill_after_first_report(WRITER, [str(db), str(generation)], db.parent, delay)[-1])
 
 
 def test_killed_writer_leaves_old_or_new_content(tmp_path):
@@ -94,3 +100,26 @@ def test_killed_writer_leaves_old_or_new_content(tmp_path):
     # The kills landed both before and after renames, and some inside a write.
     assert seen == {True, False}
     assert leftovers > 0
+
+
+# Inserts into new collections, each creating its file, until killed.
+CREATOR = """
+import os, sys, zarvel
+store = zarvel.Zarvel(sys.argv[2])
+os.write(int(sys.argv[1]), b"started\\n")
+for i in range(10**9):
+    store.insert(f"{sys.argv[3]}-{i}", {"i": i})
+"""
+
+
+def test_killed_creator_leaves_whole_files_and_a_directory_that_reopens(tmp_path):
+    db = tmp_path / "db"
+    zarvel.Zarvel(str(db))
+    rng = random.Random(20240614)
+    for round in range(30):
+        kill_after_first_report(CREATOR, [str(db), str(round)], tmp_path, rng.uniform(0.002, 0.03))
+        # Every file is whole: an empty or partial one would make this open fail.
+        reopened = zarvel.Zarvel(str(db))
+        names = reopened.collections()
+        assert names and all(reopened.find(name) == [] for name in names)
+        assert sorted(os.listdir(db)) == sorted(name + ".json" for name in names)

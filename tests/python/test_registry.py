@@ -51,6 +51,13 @@ def test_create_collection_writes_the_keyed_form_once_and_keeps_a_registered_col
     assert path.read_bytes() == b'{ "users":[] }' and store.find("users") == [{"a": 1}]
 
 
+def test_create_collection_does_not_follow_a_dangling_link(store, store_dir, tmp_path):
+    (store_dir / "c.json").symlink_to(tmp_path / "outside.json")
+    store.create_collection("c")
+    assert not (tmp_path / "outside.json").exists()
+    assert (store_dir / "c.json").is_symlink() and os.listdir(store_dir) == ["c.json"]
+
+
 def test_collections_lists_every_entry_stem_of_the_directory(store, store_dir):
     for name in ("users.json", "notes.txt", "USERS.JSON", "x.json.bak", ".hidden", "a.json", "a.txt"):
         (store_dir / name).write_text("[]")
