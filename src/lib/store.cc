@@ -178,13 +178,14 @@ Status Store::write(std::string_view name) const {
 }
 
 Status Store::write_all() const {
-  Status first_error;
+  // A failure of one collection, an internal one included, says nothing about the others: each
+  // is tried, so that as many as possible reach the disk.
+  Status first_failure;
   for (const auto& [name, collection] : registry_) {
     Status written = write_collection_file(collection_file_path(directory_, name), collection->documents);
-    if (written.kind() == ErrorKind::kPanic) return written;
-    if (!written.ok() && first_error.ok()) first_error = std::move(written);
+    if (!written.ok() && first_failure.ok()) first_failure = std::move(written);
   }
-  return first_error;
+  return first_failure;
 }
 
 }  // namespace zarvel

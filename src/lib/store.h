@@ -63,7 +63,8 @@ class Store {
 
   // Writes one registered collection to its file. ValueError when the name is not registered.
   Status write(std::string_view name) const;
-  // Writes every registered collection; the first error after trying them all.
+  // Writes every registered collection, even after one failed; the first failure (an internal
+  // one included) after trying them all.
   Status write_all() const;
 
  private:
