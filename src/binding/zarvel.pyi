@@ -148,13 +148,15 @@ class Zarvel:
     def drop_collection(self, collection_name: str) -> None:
         """Deletes the collection's file (a missing file is no error) and forgets the collection.
 
-        Raises ``ValueError`` for an invalid collection name.
+        Raises ``ValueError`` for an invalid collection name, and an ``OSError`` when the file
+        cannot be deleted; the collection is then kept.
         """
 
     def drop_all(self) -> None:
         """Drops every collection listed in the directory, then removes the directory if empty.
 
-        Raises ``PanicException`` when the directory cannot be listed.
+        Tries every collection, then raises the first ``OSError`` of a file that could not be
+        deleted. Raises ``PanicException`` when the directory cannot be listed.
         """
 
     def write(self, collection_name: str) -> None:

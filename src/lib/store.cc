@@ -126,7 +126,10 @@ Result<std::vector<std::string>> Store::collections() const {
 
 Status Store::drop_collection(std::string_view name) {
   if (Status valid = validate_collection_name(name); !valid.ok()) return valid;
-  (void)remove_file(collection_file_path(directory_, name));
+  // A file that stays would be loaded again by the next find: the collection stays registered
+  // and the caller hears why. A file already gone is what was asked for.
+  Status removed = remove_file(collection_file_path(directory_, name));
+  if (!removed.ok() && removed.os_errno() != ENOENT) return removed;
   if (auto it = registry_.find(name); it != registry_.end()) registry_.erase(it);
   cache_.invalidate(name);
   return Status();
@@ -138,9 +141,13 @@ Status Store::drop_all() {
     if (names.status().kind() == ErrorKind::kPanic) return std::move(names).status();
     return Status::panic_unwrap(std::move(names).status());
   }
-  for (const std::string& name : names.value()) (void)drop_collection(name);
-  (void)remove_directory(directory_);
-  return Status();
+  Status first_failure;
+  for (const std::string& name : names.value()) {
+    Status dropped = drop_collection(name);
+    if (!dropped.ok() && first_failure.ok()) first_failure = std::move(dropped);
+  }
+  (void)remove_directory(directory_);  // fails unless the directory is now empty
+  return first_failure;
 }
 
 Status Store::update_in_memory_collections(std::string_view name) {

@@ -29,10 +29,11 @@ class Store {
   Status create_collection(std::string_view name);
   // The stems of the directory's entries, in listing order (the directory, not the registry).
   Result<std::vector<std::string>> collections() const;
-  // Deletes the collection's file (failures ignored) and unregisters it.
+  // Deletes the collection's file and unregisters it. A file that cannot be deleted (other than
+  // one already gone) is the error, and the collection stays registered.
   Status drop_collection(std::string_view name);
   // Drops every collection whose stem is listed in the directory, then removes the directory if
-  // it ended up empty.
+  // it ended up empty. The first failure of a drop after trying them all.
   Status drop_all();
 
   // Loads the collection's file into the registry, replacing what was registered under the name.

@@ -67,13 +67,31 @@ def test_collections_lists_every_entry_stem_of_the_directory(store, store_dir):
     assert sorted(expected) == [".hidden", "USERS", "a", "a", "notes", "sub", "users", "x.json"]
 
 
-def test_drop_collection_removes_file_and_ignores_absence(store, store_dir):
+def replace_file_by_directory(path):
+    """unlink(2) refuses a directory with EISDIR, even to root."""
+    path.unlink()
+    path.mkdir()
+
+
+def test_drop_collection_removes_the_file_and_ignores_only_its_absence(store, store_dir):
     store.create_collection("c")
     assert store.drop_collection("c") is None
     assert not (store_dir / "c.json").exists()
     assert store.drop_collection("absent") is None
-    (store_dir / "d.json").mkdir()  # cannot be unlinked: ignored
-    assert store.drop_collection("d") is None
+    store.insert("d", {"d": 1})
+    replace_file_by_directory(store_dir / "d.json")
+    raises(OSError, "Is a directory (os error 21)", store.drop_collection, "d")
+    assert store.find("d") == [{"d": 1}]  # still registered, not loaded again from the disk
+
+
+def test_drop_all_tries_every_collection_then_raises_the_first_failure(store, store_dir):
+    for name in ("a", "d", "e", "z"):
+        store.insert(name, {name: 1})
+    replace_file_by_directory(store_dir / "d.json")
+    replace_file_by_directory(store_dir / "e.json")
+    raises(OSError, "Is a directory (os error 21)", store.drop_all)
+    assert sorted(os.listdir(store_dir)) == ["d.json", "e.json"]
+    assert (store.find("d"), store.find("e")) == ([{"d": 1}], [{"e": 1}])
 
 
 def test_drop_all_removes_collection_files_and_the_empty_directory(store, store_dir):
