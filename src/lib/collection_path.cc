@@ -1,5 +1,7 @@
 #include "lib/collection_path.h"
 
+#include <climits>
+
 namespace zarvel {
 
 namespace {
@@ -7,6 +9,13 @@ namespace {
 constexpr std::string_view kTemporaryPrefix = ".";
 constexpr std::string_view kTemporarySuffix = ".tmp";
 constexpr std::size_t kUniqueDigits = 16;
+
+// The longest entry name a file system takes; Linux and the BSDs agree on 255 bytes.
+#ifdef NAME_MAX
+constexpr std::size_t kNameMax = NAME_MAX;
+#else
+constexpr std::size_t kNameMax = 255;
+#endif
 
 // The bytes a collection name gains in its temporary file name: ".", ".json", "." and the digits,
 // ".tmp".
@@ -31,7 +40,8 @@ std::string collection_file_path(std::string_view directory, std::string_view na
 }
 
 Status validate_collection_name(std::string_view name) {
-  if (name.empty() || name.find('/') != std::string_view::npos) {
+  if (name.empty() || name.find('/') != std::string_view::npos ||
+      name.size() + kTemporaryNameOverhead > kNameMax) {
     return Status::value_error("Invalid collection name '" + std::string(name) + "'");
   }
   return Status();

@@ -30,12 +30,16 @@ Result<SharedCollection> Store::collection_for_insert(std::string_view name, boo
   if (Status valid = validate_collection_name(name); !valid.ok()) return valid;
   if (SharedCollection found = lookup(name)) return found;
   // A collection with a file is loaded first, so its stored documents are kept.
-  if (path_exists(collection_file_path(directory_, name))) {
-    if (Status loaded = update_in_memory_collections(name); !loaded.ok()) return loaded;
-  } else {
-    (void)create_collection(name);
-    created = true;
+  if (!path_exists(collection_file_path(directory_, name))) {
+    if (Status made = create_collection(name); !made.ok()) return made;
+    if (SharedCollection found = lookup(name)) {
+      created = true;
+      return found;
+    }
+    // Something was at the path after all (a dangling link, or a file that appeared since the
+    // check): it is loaded, or the reason it cannot be is the error.
   }
+  if (Status loaded = update_in_memory_collections(name); !loaded.ok()) return loaded;
   if (SharedCollection found = lookup(name)) return found;
   return Status::panic_none();
 }

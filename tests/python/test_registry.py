@@ -54,6 +54,7 @@ def test_create_collection_writes_the_keyed_form_once_and_keeps_a_registered_col
 def test_create_collection_does_not_follow_a_dangling_link(store, store_dir, tmp_path):
     (store_dir / "c.json").symlink_to(tmp_path / "outside.json")
     store.create_collection("c")
+    raises(ValueError, "Collection with name 'c' not found on disk", store.insert, "c", {"a": 1})
     assert not (tmp_path / "outside.json").exists()
     assert (store_dir / "c.json").is_symlink() and os.listdir(store_dir) == ["c.json"]
 
@@ -100,6 +101,7 @@ def test_drop_all_removes_collection_files_and_the_empty_directory(store, store_
     assert store.drop_all() is None
     assert not store_dir.exists()
     raises(FileNotFoundError, "No such file or directory (os error 2)", store.collections)
+    raises(FileNotFoundError, "No such file or directory (os error 2)", store.insert, "n", {"a": 1})
     raises(PanicException, "called `Result::unwrap()` on an `Err` value: PyErr { type: <class 'FileNotFoundError'>, "
            "value: FileNotFoundError('No such file or directory (os error 2)'), traceback: None }", store.drop_all)
 
