@@ -142,7 +142,8 @@ class Zarvel:
         """Returns the names of the entries of the store directory, in listing order.
 
         Each entry counts once, without its extension: the directory is listed, the collections
-        in memory are not consulted. Raises ``FileNotFoundError`` when the directory is gone.
+        in memory are not consulted. Temporary files of writes and names that are not UTF-8 are
+        left out. Raises ``FileNotFoundError`` when the directory is gone.
         """
 
     def drop_collection(self, collection_name: str) -> None:

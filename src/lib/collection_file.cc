@@ -1,5 +1,7 @@
 #include "lib/collection_file.h"
 
+#include <fcntl.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -114,13 +116,43 @@ std::string os_detailed_form(int errnum) {
          ", message: \"" + escaped + "\" }";
 }
 
-Result<Value> read_document(const std::string& path) {
-  Result<FileHandle> file = open_for_reading(path);
-  if (!file.ok()) return Status::os_error("Error opening document " + file.status().message());
-  FdSource source(file.value().fd());
+namespace {
+
+Status opening_failed(const Status& error) {
+  return Status::os_error("Error opening document " + error.message());
+}
+
+Result<Value> read_open_file(const FileHandle& file) {
+  FdSource source(file.fd());
   std::optional<Value> value = parse_json(source, kFileBlockSize);
   if (!value) return Status::value_error("Error deserializing JSON");
   return std::move(*value);
+}
+
+Result<Value> read_file(const std::string& path, int open_flags) {
+  Result<FileHandle> file = open_for_reading(path, open_flags);
+  if (!file.ok()) return opening_failed(file.status());
+  return read_open_file(file.value());
+}
+
+}  // namespace
+
+Result<Value> read_document(const std::string& path) { return read_file(path, 0); }
+
+Result<Value> read_collection_file(const std::string& path) { return read_file(path, O_NONBLOCK); }
+
+Result<std::optional<Value>> read_collection_file_if_regular(const std::string& path) {
+  // Nothing but a regular file is opened: opening a device can have effects of its own.
+  if (!is_regular_file(path)) return std::optional<Value>();
+  Result<FileHandle> file = open_for_reading(path, O_NONBLOCK);
+  if (!file.ok()) {
+    if (file.status().os_errno() == ENOENT) return std::optional<Value>();  // removed meanwhile
+    return opening_failed(file.status());
+  }
+  if (!is_regular_file(file.value())) return std::optional<Value>();
+  Result<Value> value = read_open_file(file.value());
+  if (!value.ok()) return std::move(value).status();
+  return std::optional<Value>(std::move(value).value());
 }
 
 Status write_collection_file(const std::string& path, std::span<const Value> documents) {

@@ -1,6 +1,7 @@
 // Reading JSON files into values and writing collections to their files.
 #pragma once
 
+#include <optional>
 #include <span>
 #include <string_view>
 #include <string>
@@ -13,6 +14,16 @@ namespace zarvel {
 // Reads one JSON value from the file at `path`. Fails with OSError "Error opening document " + the
 // short form of the system error, or ValueError "Error deserializing JSON" for anything unreadable.
 Result<Value> read_document(const std::string& path);
+
+// Reads a collection file as read_document does, but never waits: a FIFO or device in its place
+// reads as what it holds at once (a FIFO without a writer as empty), so it cannot hang the store.
+Result<Value> read_collection_file(const std::string& path);
+
+// Reads a collection file for the start-up load: nullopt when `path` is not a regular file once
+// links are followed (a directory, FIFO, device, dangling link or link loop cannot be a collection
+// file). Asked before the file is opened and again of the open file, so a swap in between cannot
+// make it block either.
+Result<std::optional<Value>> read_collection_file_if_regular(const std::string& path);
 
 // Writes `documents` as one compact JSON array to `path`, durably and atomically: the text goes to
 // a temporary file of this write's own beside it (TemporaryFile), which is synced, renamed over

@@ -2,7 +2,6 @@
 #include "lib/store.h"
 
 #include <cerrno>
-#include <cstdio>
 
 #include "lib/collection_file.h"
 #include "lib/collection_path.h"
@@ -28,24 +27,6 @@ Result<Array> collection_documents(Value file_value, std::string_view name) {
   return Status::panic_none();
 }
 
-// A raw entry name as a quoted debug string, with its invalid bytes shown as \xNN.
-std::string debug_bytes(std::string_view bytes) {
-  std::string out = "\"";
-  for (unsigned char c : bytes) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c >= 0x20 && c < 0x7F) {
-      out += static_cast<char>(c);
-    } else {
-      char escaped[5];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-      out += escaped;
-    }
-  }
-  return out + "\"";
-}
-
 }  // namespace
 
 Result<Store> Store::open(std::string directory) {
@@ -60,20 +41,36 @@ Result<Store> Store::open(std::string directory) {
   return store;
 }
 
-Status Store::load_directory() {
+Result<Store::DirectoryEntries> Store::list_entries() const {
   Result<std::vector<std::string>> entries = list_directory(directory_);
   if (!entries.ok()) return std::move(entries).status();
-  // The whole listing is read before any file is opened.
-  for (const std::string& entry : entries.value()) {
+  DirectoryEntries sorted;
+  for (std::string& entry : entries.value()) {
     if (is_temporary_file_name(entry)) {
-      remove_if_stale(directory_entry_path(directory_, entry));
-      continue;
+      sorted.temporary_files.push_back(directory_entry_path(directory_, entry));
+    } else if (is_valid_utf8(entry)) {
+      // A name that is not UTF-8 cannot be a collection name (those come from Python str).
+      sorted.names.push_back(std::move(entry));
     }
-    if (file_extension(entry) != "json") continue;
+  }
+  return sorted;
+}
+
+Status Store::load_directory() {
+  // The whole listing is read before any file is opened.
+  Result<DirectoryEntries> entries = list_entries();
+  if (!entries.ok()) return std::move(entries).status();
+  for (const std::string& path : entries.value().temporary_files) remove_if_stale(path);
+  for (const std::string& entry : entries.value().names) {
     std::string_view name = file_stem(entry);
+    if (file_extension(entry) != "json" || !validate_collection_name(name).ok()) continue;
     std::string path = collection_file_path(directory_, name);
-    if (!is_valid_utf8(path)) return Status::panic_none();
-    if (Status loaded = load_collection_file(path, name); !loaded.ok()) return loaded;
+    Result<std::optional<Value>> content = read_collection_file_if_regular(path);
+    if (!content.ok()) return std::move(content).status();
+    if (!content.value()) continue;  // a directory, FIFO, device or dangling link: not a collection file
+    if (Status added = register_file_content(name, std::move(*content.value())); !added.ok()) {
+      return added;
+    }
   }
   return Status();
 }
@@ -110,17 +107,10 @@ Status Store::create_collection(std::string_view name) {
 }
 
 Result<std::vector<std::string>> Store::collections() const {
-  Result<std::vector<std::string>> entries = list_directory(directory_);
-  if (!entries.ok()) return entries;
+  Result<DirectoryEntries> entries = list_entries();
+  if (!entries.ok()) return std::move(entries).status();
   std::vector<std::string> names;
-  for (const std::string& entry : entries.value()) {
-    if (is_temporary_file_name(entry)) continue;
-    std::string_view stem = file_stem(entry);
-    if (!is_valid_utf8(stem)) {
-      return Status::panic("called `Result::unwrap()` on an `Err` value: " + debug_bytes(entry));
-    }
-    names.emplace_back(stem);
-  }
+  for (const std::string& entry : entries.value().names) names.emplace_back(file_stem(entry));
   return names;
 }
 
@@ -136,16 +126,17 @@ Status Store::drop_collection(std::string_view name) {
 }
 
 Status Store::drop_all() {
-  Result<std::vector<std::string>> names = collections();
-  if (!names.ok()) {
-    if (names.status().kind() == ErrorKind::kPanic) return std::move(names).status();
-    return Status::panic_unwrap(std::move(names).status());
-  }
+  Result<DirectoryEntries> entries = list_entries();
+  if (!entries.ok()) return Status::panic_unwrap(std::move(entries).status());
   Status first_failure;
-  for (const std::string& name : names.value()) {
+  for (const std::string& entry : entries.value().names) {
+    std::string_view name = file_stem(entry);
+    if (!validate_collection_name(name).ok()) continue;  // no collection can have that name
     Status dropped = drop_collection(name);
     if (!dropped.ok() && first_failure.ok()) first_failure = std::move(dropped);
   }
+  // Left by killed writers, they would keep the directory from being removed.
+  for (const std::string& path : entries.value().temporary_files) remove_if_stale(path);
   (void)remove_directory(directory_);  // fails unless the directory is now empty
   return first_failure;
 }
@@ -159,9 +150,13 @@ Status Store::update_in_memory_collections(std::string_view name) {
 }
 
 Status Store::load_collection_file(const std::string& path, std::string_view name) {
-  Result<Value> content = read_document(path);
+  Result<Value> content = read_collection_file(path);
   if (!content.ok()) return std::move(content).status();
-  Result<Array> documents = collection_documents(std::move(content).value(), name);
+  return register_file_content(name, std::move(content).value());
+}
+
+Status Store::register_file_content(std::string_view name, Value content) {
+  Result<Array> documents = collection_documents(std::move(content), name);
   if (!documents.ok()) return std::move(documents).status();
   register_collection(name, std::move(documents).value());
   return Status();

@@ -19,7 +19,8 @@ namespace zarvel {
 class Store {
  public:
   // Opens the store on `directory`: creates the directory (one level) when nothing is at the path,
-  // otherwise loads every "*.json" file in it as a collection.
+  // otherwise loads every regular "*.json" file in it as a collection and removes the temporary
+  // files that killed writers left.
   static Result<Store> open(std::string directory);
 
   const std::string& directory() const noexcept { return directory_; }
@@ -27,7 +28,8 @@ class Store {
   // Writes an empty file for a new collection and registers it. An existing file is left alone;
   // a registered collection keeps its documents.
   Status create_collection(std::string_view name);
-  // The stems of the directory's entries, in listing order (the directory, not the registry).
+  // The stems of the directory's entries, in listing order (the directory, not the registry),
+  // without temporary files and names that are not UTF-8.
   Result<std::vector<std::string>> collections() const;
   // Deletes the collection's file and unregisters it. A file that cannot be deleted (other than
   // one already gone) is the error, and the collection stays registered.
@@ -79,9 +81,19 @@ class Store {
   };
   using Registry = std::unordered_map<std::string, SharedCollection, NameHash, std::equal_to<>>;
 
+  // The entries of the store directory: the names of those that may be collections (UTF-8,
+  // not temporary files), and apart the paths of the temporary files.
+  struct DirectoryEntries {
+    std::vector<std::string> names;
+    std::vector<std::string> temporary_files;
+  };
+  Result<DirectoryEntries> list_entries() const;
+  // The start-up load: every regular "*.json" file, and stale temporary files removed.
   Status load_directory();
   // Reads a collection file (array or keyed form) and registers its documents as `name`.
   Status load_collection_file(const std::string& path, std::string_view name);
+  // Registers the documents of a collection file, read as `content`.
+  Status register_file_content(std::string_view name, Value content);
   SharedCollection lookup(std::string_view name) const;
   // The collection an insert appends to: registered, loaded from its file, or created (`created`).
   Result<SharedCollection> collection_for_insert(std::string_view name, bool& created);

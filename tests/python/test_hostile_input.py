@@ -216,10 +216,6 @@ CASES = [
          {"in.json": b'{"a":[1],"b\\u0000c":[2]}'}),
     case("load-member-with-unreadable-file", lambda z: z.load_from_document("in.json"), ValueError, BAD_JSON,
          {"in.json": b'{"a":[1],"bad":[2]}', "db/bad.json": b"[1,"}),
-    # Entry names of the directory that are not UTF-8.
-    case("collections-non-utf8-entry", lambda z: z.collections(), PanicException, re.compile(re.escape(UNWRAP) + r".*\.txt.*"), {"db/\udcff.txt": b""}),
-    case("drop_all-non-utf8-entry", lambda z: z.drop_all(), PanicException, re.compile(re.escape(UNWRAP) + r".*\.txt.*"), {"db/\udcff.txt": b""}),
-    case("start-up-non-utf8-file", lambda z: zarvel.Zarvel("db"), PanicException, NONE, {"db/\udcff.json": b"[]"}),
     # Store directories that are not directories.
     case("new-on-a-file", lambda z: zarvel.Zarvel("afile"), OSError, "Not a directory (os error 20)", {"afile": b"x"}),
     case("new-below-a-file", lambda z: zarvel.Zarvel("afile/db").collections(), OSError, "Not a directory (os error 20)", {"afile": b"x"}),
@@ -235,8 +231,10 @@ CASES = [
     case("import-object", lambda z: z.insert_many_from_document("c", "in.json"), ValueError, "Document is not an array", {"in.json": b'{"a":1}'}),
     case("import-into-unreadable-collection", lambda z: z.insert_many_from_document("bad", "in.json"), ValueError, BAD_JSON,
          {"in.json": b"[1]", "db/bad.json": b"[1,"}),
+    # (The start-up load skips a directory named x.json, test_registry.py.)
     *[case(f"{reader}-{kind}", call, error, expected, {path: content})
-      for reader, (path, call, error, expected) in READERS.items() for kind, content in BAD_FILES.items()],
+      for reader, (path, call, error, expected) in READERS.items() for kind, content in BAD_FILES.items()
+      if (reader, content) != ("start-up-load", "dir")],
     case("start-up-keyed-form-of-another-name", lambda z: zarvel.Zarvel("db"), PanicException, NONE, {"db/x.json": b'{"other":[]}'}),
     case("start-up-scalar", lambda z: zarvel.Zarvel("db"), PanicException, NONE, {"db/x.json": b"5"}),
     case("find-keyed-form-of-another-name", lambda z: z.find("x"), PanicException, NONE, {"db/x.json": b'{"other":[]}'}),

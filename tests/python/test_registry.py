@@ -1,6 +1,9 @@
-"""Opening a store, and creating, listing and dropping collections. Refused names and directories
-are in test_hostile_input.py."""
+"""Opening a store, and creating, listing and dropping collections; entries of the directory that
+are not collection files. Refused names and directories are in test_hostile_input.py."""
+import json
 import os
+import subprocess
+import sys
 
 import pytest
 
@@ -115,3 +118,61 @@ def test_drop_all_leaves_entries_that_are_not_collection_files(store, store_dir)
     # "notes.txt" has the stem "notes", whose file notes.json goes; "x.json.bak" has the stem
     # "x.json", whose file x.json.json goes.
     assert sorted(os.listdir(store_dir)) == ["notes.txt", "x.json.bak"]
+
+
+def plant_odd_entry(db, kind):
+    x = db / "x.json"
+    if kind == "fifo":
+        os.mkfifo(x)
+    elif kind == "directory":
+        x.mkdir()
+        (x / "inside").write_bytes(b"[]")
+    elif kind == "dangling-link":
+        x.symlink_to(db.parent / "nowhere.json")
+    elif kind == "link-loop":
+        x.symlink_to(x)
+    elif kind == "link-to-a-file":
+        (db.parent / "elsewhere.json").write_bytes(b"[2]")
+        x.symlink_to(db.parent / "elsewhere.json")
+    else:  # a name that is not UTF-8 (os.fsencode turns the surrogate back into the byte 0xff)
+        (db / f"\udcff.{kind.split('-')[-1]}").write_bytes(b"[]")
+
+
+# Opens the store, then reports what it shows, finding x, and dropping everything.
+ODD_ENTRY_CHILD = """
+import json, os, sys, zarvel
+db = sys.argv[1]
+store = zarvel.Zarvel(db)
+def outcome(call, *args):
+    try:
+        return call(*args)
+    except BaseException as e:
+        return [type(e).__name__, str(e)]
+out = [store.find("good"), store.collections(), outcome(store.find, "x"), outcome(store.drop_all)]
+print(json.dumps(out + [sorted(os.listdir(db)) if os.path.exists(db) else None]))
+"""
+BAD_JSON = ["ValueError", "Error deserializing JSON"]
+NOT_ON_DISK = ["ValueError", "Collection with name 'x' not found on disk"]
+NON_UTF8 = ["good"], NOT_ON_DISK, None
+
+# kind of entry: collections(), find("x"), drop_all(), what drop_all leaves; find("good") is [1].
+ODD_ENTRIES = {
+    "non-utf8-json": (*NON_UTF8, ["\udcff.json"]),
+    "non-utf8-txt": (*NON_UTF8, ["\udcff.txt"]),
+    "fifo": (["good", "x"], BAD_JSON, None, None),  # read without waiting, as empty
+    "directory": (["good", "x"], BAD_JSON, ["OSError", "Is a directory (os error 21)"], ["x.json"]),
+    "dangling-link": (["good", "x"], NOT_ON_DISK, None, None),
+    "link-loop": (["good", "x"], NOT_ON_DISK, None, None),
+    "link-to-a-file": (["good", "x"], [2], None, None),
+}
+
+
+@pytest.mark.parametrize("kind, names, x, dropped, left", [(k, *v) for k, v in ODD_ENTRIES.items()],
+                         ids=ODD_ENTRIES.keys())
+def test_an_odd_entry_does_not_lock_out_the_store(store_dir, kind, names, x, dropped, left):
+    store_dir.mkdir()
+    (store_dir / "good.json").write_bytes(b"[1]")
+    plant_odd_entry(store_dir, kind)
+    done = subprocess.run([sys.executable, "-c", ODD_ENTRY_CHILD, str(store_dir)], capture_output=True, timeout=10)
+    assert done.returncode == 0, done.stderr.decode()
+    assert json.loads(done.stdout) == [[1], names, x, dropped, left]
