@@ -283,16 +283,38 @@ class Reader {
   Reader& operator=(const Reader&) = delete;
 
   bool read_document(Value& out) {
-    if (!skip_whitespace()) return false;
+    if (!skip_whitespace()) return fail(pos_);  // no value at all
     if (!parse_value(out)) return false;
-    if (skip_whitespace()) return false;  // trailing bytes
+    if (skip_whitespace()) return fail(pos_);  // trailing bytes
     return !read_error_;
   }
 
+  // The byte offset of the first byte rejected, or the length of the text when it ended too
+  // early; meaningful after read_document() failed.
+  std::uint64_t failure_offset() const { return failure_offset_; }
+
  private:
+  std::uint64_t offset_of(const char* p) const {
+    return consumed_ + static_cast<std::uint64_t>(p - buffer_.get());
+  }
+
+  // Failures are recorded where they arise, once (the callers above just pass false on), so the
+  // path of a successful read does no extra work.
+  [[gnu::cold]] bool fail_at_offset(std::uint64_t offset) {
+    if (!failed_) {
+      failed_ = true;
+      failure_offset_ = offset;
+    }
+    return false;
+  }
+  [[gnu::cold]] bool fail(const char* at) { return fail_at_offset(offset_of(at)); }
+  // Rejects what next_byte() returned: the byte just consumed, or the end of the text.
+  [[gnu::cold]] bool fail_consumed(int byte) { return fail(byte < 0 ? pos_ : pos_ - 1); }
+
   // Reads the next block. The buffer always ends with a NUL sentinel at end_, so scanning loops
   // stop there without a bounds check and then ask whether they hit the real end of the block.
   bool refill() {
+    consumed_ += static_cast<std::uint64_t>(end_ - buffer_.get());
     pos_ = end_ = buffer_.get();
     buffer_[0] = '\0';
     if (at_end_) return false;
@@ -365,18 +387,21 @@ class Reader {
       case '9':
         return parse_number(out);
       default:
-        return false;
+        return fail(pos_);
     }
   }
 
   bool match_literal(std::string_view word) {
     if (static_cast<std::size_t>(end_ - pos_) >= word.size()) {
-      if (std::memcmp(pos_, word.data(), word.size()) != 0) return false;
+      if (std::memcmp(pos_, word.data(), word.size()) != 0) {
+        return fail(std::mismatch(word.begin(), word.end(), pos_).second);
+      }
       pos_ += word.size();
       return true;
     }
     for (char c : word) {
-      if (next_byte() != static_cast<unsigned char>(c)) return false;
+      int byte = next_byte();
+      if (byte != static_cast<unsigned char>(c)) return fail_consumed(byte);
     }
     return true;
   }
@@ -386,9 +411,9 @@ class Reader {
   // closes, so an array or object costs one allocation for its items whatever its length.
   bool parse_array(Value& out) {
     ++pos_;
-    if (--nesting_budget_ == 0) return false;
+    if (--nesting_budget_ == 0) return fail(pos_ - 1);
     std::size_t base = elements_.size();
-    if (!skip_whitespace()) return false;
+    if (!skip_whitespace()) return fail(pos_);
     if (*pos_ == ']') {
       ++pos_;
     } else {
@@ -396,10 +421,11 @@ class Reader {
         Value element;  // not built in place: inner levels may grow the stack and move it
         if (!parse_value(element)) return false;
         elements_.push_back(std::move(element));
-        if (!skip_whitespace()) return false;
+        if (!skip_whitespace()) return fail(pos_);
         char c = *pos_++;
         if (c == ']') break;
-        if (c != ',' || !skip_whitespace()) return false;
+        if (c != ',') return fail(pos_ - 1);
+        if (!skip_whitespace()) return fail(pos_);
       }
     }
     ++nesting_budget_;
@@ -410,27 +436,28 @@ class Reader {
 
   bool parse_object(Value& out) {
     ++pos_;
-    if (--nesting_budget_ == 0) return false;
+    if (--nesting_budget_ == 0) return fail(pos_ - 1);
     std::size_t base = members_.size();
-    if (!skip_whitespace()) return false;
+    if (!skip_whitespace()) return fail(pos_);
     if (*pos_ == '}') {
       ++pos_;
     } else {
       for (;;) {
-        if (*pos_ != '"') return false;
+        if (*pos_ != '"') return fail(pos_);
         std::string_view key_text;
         if (!parse_string(key_text)) return false;
         Key key(key_text);
-        if (!skip_whitespace() || *pos_ != ':') return false;
+        if (!skip_whitespace() || *pos_ != ':') return fail(pos_);
         ++pos_;
-        if (!skip_whitespace()) return false;
+        if (!skip_whitespace()) return fail(pos_);
         Value value;
         if (!parse_value(value)) return false;
         members_.push_back(Object::Member{std::move(key), std::move(value)});
-        if (!skip_whitespace()) return false;
+        if (!skip_whitespace()) return fail(pos_);
         char c = *pos_++;
         if (c == '}') break;
-        if (c != ',' || !skip_whitespace()) return false;
+        if (c != ',') return fail(pos_ - 1);
+        if (!skip_whitespace()) return fail(pos_);
       }
     }
     ++nesting_budget_;
@@ -474,24 +501,25 @@ class Reader {
       }
       if (c >= 0x80) {
         int length = utf8_sequence_length(c);
-        if (length == 0) return false;
+        if (length == 0) return fail(p);
         if (end_ - p >= length) {
           if (!is_valid_utf8_sequence(reinterpret_cast<const unsigned char*>(p), length)) {
-            return false;
+            return fail(p);
           }
           pos_ = p + length;
           continue;
         }
         // The sequence straddles two blocks.
+        std::uint64_t sequence_offset = offset_of(p);
         spill(p);
         pos_ = p;
         unsigned char sequence[4];
         for (int i = 0; i < length; ++i) {
           int b = next_byte();
-          if (b < 0) return false;
+          if (b < 0) return fail(pos_);
           sequence[i] = static_cast<unsigned char>(b);
         }
-        if (!is_valid_utf8_sequence(sequence, length)) return false;
+        if (!is_valid_utf8_sequence(sequence, length)) return fail_at_offset(sequence_offset);
         scratch_.append(reinterpret_cast<const char*>(sequence), static_cast<std::size_t>(length));
         run = pos_;
         continue;
@@ -506,20 +534,24 @@ class Reader {
       if (p == end_) {
         spill(p);
         pos_ = p;
-        if (!refill()) return false;
+        if (!refill()) return fail(pos_);
         run = pos_;
         continue;
       }
-      return false;  // a raw control byte
+      return fail(p);  // a raw control byte
     }
   }
 
-  // Reads four hexadecimal digits; -1 when they are not.
+  // Reads four hexadecimal digits; -1 (the failure recorded) when they are not.
   std::int32_t read_hex4() {
     std::int32_t v = 0;
     for (int i = 0; i < 4; ++i) {
-      int d = hex_digit_value(next_byte());
-      if (d < 0) return -1;
+      int byte = next_byte();
+      int d = hex_digit_value(byte);
+      if (d < 0) {
+        fail_consumed(byte);
+        return -1;
+      }
       v = v * 16 + d;
     }
     return v;
@@ -553,18 +585,22 @@ class Reader {
       case 'u': {
         std::int32_t unit = read_hex4();
         if (unit < 0) return false;
-        if (unit >= 0xDC00 && unit <= 0xDFFF) return false;
+        if (unit >= 0xDC00 && unit <= 0xDFFF) return fail(pos_ - 1);  // a lone low surrogate
         if (unit >= 0xD800 && unit <= 0xDBFF) {
-          if (next_byte() != '\\' || next_byte() != 'u') return false;
+          for (char expected : {'\\', 'u'}) {
+            int byte = next_byte();
+            if (byte != expected) return fail_consumed(byte);
+          }
           std::int32_t low = read_hex4();
-          if (low < 0xDC00 || low > 0xDFFF) return false;
+          if (low < 0) return false;
+          if (low < 0xDC00 || low > 0xDFFF) return fail(pos_ - 1);
           unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
         }
         append_utf8(scratch_, static_cast<std::uint32_t>(unit));
         return true;
       }
       default:
-        return false;
+        return fail_consumed(c);
     }
     scratch_.push_back(replacement);
     return true;
@@ -577,14 +613,16 @@ class Reader {
     const char* stop = scan_number(start, token);
     if (stop < end_) {
       // The token ended inside the block; a bad byte after it is the caller's to reject.
-      if (!token.ok) return false;
+      if (!token.ok) return fail(stop);
       pos_ = stop;
       return convert_number(token, std::string_view(start, static_cast<std::size_t>(stop - start)),
-                            out);
+                            out) ||
+             fail(start);  // out of range
     }
     // The token may go on in the next block: gather every number byte that follows, then scan
     // the gathered text, which must be one number as a whole (no number is ever followed by a
     // number byte in valid text).
+    std::uint64_t number_offset = offset_of(start);
     number_text_.assign(start, end_);
     pos_ = end_;
     while (refill()) {
@@ -596,8 +634,10 @@ class Reader {
     }
     token = NumberToken();
     stop = scan_number(number_text_.c_str(), token);
-    if (!token.ok || stop != number_text_.data() + number_text_.size()) return false;
-    return convert_number(token, number_text_, out);
+    if (!token.ok || stop != number_text_.data() + number_text_.size()) {
+      return fail_at_offset(number_offset + static_cast<std::uint64_t>(stop - number_text_.c_str()));
+    }
+    return convert_number(token, number_text_, out) || fail_at_offset(number_offset);
   }
 
   ByteSource& source_;
@@ -605,8 +645,11 @@ class Reader {
   std::unique_ptr<char[]> buffer_;  // block_size_ bytes and the sentinel
   const char* pos_;
   const char* end_;
+  std::uint64_t consumed_ = 0;  // bytes of the blocks before the one in the buffer
   bool at_end_ = false;
   bool read_error_ = false;
+  bool failed_ = false;
+  std::uint64_t failure_offset_ = 0;
   int nesting_budget_ = kNestingBudget;
   std::string scratch_;
   std::string number_text_;
@@ -616,10 +659,14 @@ class Reader {
 
 }  // namespace
 
-std::optional<Value> parse_json(ByteSource& source, std::size_t block_size) {
+std::optional<Value> parse_json(ByteSource& source, std::size_t block_size,
+                                std::uint64_t* failure_offset) {
   Reader reader(source, block_size);
   Value value;
-  if (!reader.read_document(value)) return std::nullopt;
+  if (!reader.read_document(value)) {
+    if (failure_offset != nullptr) *failure_offset = reader.failure_offset();
+    return std::nullopt;
+  }
   return value;
 }
 

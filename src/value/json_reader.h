@@ -1,9 +1,10 @@
 // The JSON reader: strict JSON text to a document value, streamed from a byte source through a
-// fixed buffer. It accepts exactly one value, rejects anything else with a single failure without
-// detail, and builds the value directly (no intermediate tree).
+// fixed buffer. It accepts exactly one value, rejects anything else with a single failure that
+// tells only where, and builds the value directly (no intermediate tree).
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string_view>
 
@@ -47,8 +48,11 @@ inline constexpr std::size_t kReadBufferSize = 8192;
 
 // Reads exactly one JSON text; nullopt on any failure (syntax, range, nesting, trailing bytes,
 // read error). The source is read in blocks of `block_size` bytes, one read call per block, until
-// it reports its end.
-std::optional<Value> parse_json(ByteSource& source, std::size_t block_size = kReadBufferSize);
+// it reports its end. On a failure, `failure_offset` (when given) receives the byte offset of the
+// first byte the reader rejected (the first of a number out of range, of a nesting level too
+// many, of a bad UTF-8 sequence), or the length of the text when it ended too early.
+std::optional<Value> parse_json(ByteSource& source, std::size_t block_size = kReadBufferSize,
+                                std::uint64_t* failure_offset = nullptr);
 std::optional<Value> parse_json(std::string_view text);
 
 }  // namespace zarvel

@@ -117,6 +117,34 @@ TEST(JsonReaderTest, RejectedTextsFail) {
   }
 }
 
+TEST(JsonReaderTest, FailuresTellTheOffsetOfTheFirstRejectedByte) {
+  struct Case {
+    std::string text;
+    std::uint64_t offset;
+  };
+  const std::vector<Case> cases = {
+      // Texts that end too early: the offset is their length.
+      {"", 0}, {"  \n ", 4}, {"[1,2", 4}, {"{\"a\":1", 6}, {"\"abc", 4}, {"tru", 3}, {"\"\\u12", 5},
+      {"\"\xe2\x82", 3},
+      // A byte that cannot come where it is.
+      {"[1,]", 3}, {"[1 2]", 3}, {"{1:2}", 1}, {"{\"a\" 1}", 5}, {"{\"a\":1 \"b\"}", 7}, {"[1] x", 4},
+      {"[tree]", 3}, {"nulL", 3}, {"\"ab\x01\"", 3}, {"\"\\x\"", 2}, {"\"\\u12g4\"", 5},
+      {"\"\\ud800x\"", 7}, {"\"\\ud800\\n\"", 8}, {"-x", 1}, {"[1.]", 3}, {"01", 1}, {"1.5.5", 3},
+      {"[1,\n  2,,\n]", 8},
+      // The first byte of what is refused as a whole.
+      {"\"\xff\"", 1}, {"\"a\xe2\x28\xa1\"", 2}, {"\"\\udc00\"", 6}, {"\"\\ud800\\u0041\"", 12},
+      {"[1e400]", 1}, {nested(128, "[", "1", "]"), 127}, {"[" + nested(127, "{\"a\":", "1", "}") + "]", 1 + 126 * 5},
+  };
+  for (const Case& c : cases) {
+    for (std::size_t chunk : {kReadBufferSize, std::size_t{1}}) {
+      ChunkedSource source(c.text, chunk);
+      std::uint64_t offset = 12345;
+      EXPECT_FALSE(parse_json(source, kReadBufferSize, &offset));
+      EXPECT_EQ(offset, c.offset) << ::testing::PrintToString(c.text.substr(0, 40)) << " read by " << chunk;
+    }
+  }
+}
+
 TEST(JsonReaderTest, FloatsReadToTheNearestDouble) {
   struct Case {
     const char* text;
