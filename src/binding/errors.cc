@@ -106,7 +106,10 @@ PyRef status_to_exception(const Status& status) {
   return new_exception(exception_class(status), status.message());
 }
 
-PyObject* raise_panic(const std::string& message, const std::source_location& where) {
+namespace {
+
+// Writes the diagnostic of an internal failure and makes its PanicException.
+PyRef panic_with_diagnostic(const std::string& message, const std::source_location& where) {
   static bool noted = false;
   std::fprintf(stderr, "thread '<unnamed>' panicked at %.*s:%u:%u:\n%s\n",
                static_cast<int>(project_path(where.file_name()).size()),
@@ -117,16 +120,36 @@ PyObject* raise_panic(const std::string& message, const std::source_location& wh
     std::fputs("note: this is an internal failure of zarvel; the store stays usable\n", stderr);
   }
   std::fflush(stderr);
-  PyRef exception = new_exception(panic_exception_type(), message);
-  if (exception) PyErr_SetObject(panic_exception_type(), exception.get());
+  return new_exception(panic_exception_type(), message);
+}
+
+// BaseException.add_note: shown under the message in a traceback, while str() stays the message.
+// An exception that cannot take the note is raised without it.
+void add_note(PyObject* exception, const std::string& note) {
+  if (note.empty()) return;
+  PyRef text = PyRef::steal(PyUnicode_DecodeUTF8(note.data(), static_cast<Py_ssize_t>(note.size()), "replace"));
+  PyRef done;
+  if (text) done = PyRef::steal(PyObject_CallMethod(exception, "add_note", "O", text.get()));
+  if (!done) PyErr_Clear();
+}
+
+PyObject* set_exception(const PyRef& exception) {
+  if (exception) PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception.get())), exception.get());
   return nullptr;
 }
 
+}  // namespace
+
+PyObject* raise_panic(const std::string& message, const std::source_location& where) {
+  return set_exception(panic_with_diagnostic(message, where));
+}
+
 PyObject* raise_status(const Status& status) {
-  if (status.kind() == ErrorKind::kPanic) return raise_panic(panic_message(status), status.where());
-  PyRef exception = status_to_exception(status);
-  if (exception) PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception.get())), exception.get());
-  return nullptr;
+  PyRef exception = status.kind() == ErrorKind::kPanic
+                        ? panic_with_diagnostic(panic_message(status), status.where())
+                        : status_to_exception(status);
+  if (exception) add_note(exception.get(), status.note());
+  return set_exception(exception);
 }
 
 }  // namespace zarvel

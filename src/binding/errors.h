@@ -18,8 +18,8 @@ PyObject* os_error_class(int errnum);
 // internal failure with a cause, the message ends with the cause's debug form.
 PyRef status_to_exception(const Status& status);
 
-// Sets the exception of a failed `status` (an internal failure also writes its diagnostic to
-// standard error). Always returns null, for `return raise_status(s);`.
+// Sets the exception of a failed `status`, with the status's note added to it (an internal failure
+// also writes its diagnostic to standard error). Always returns null, for `return raise_status(s);`.
 PyObject* raise_status(const Status& status);
 
 // Raises PanicException with `message` after writing the diagnostic; returns null.

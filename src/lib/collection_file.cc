@@ -1,7 +1,9 @@
 #include "lib/collection_file.h"
 
 #include <fcntl.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -118,24 +120,52 @@ std::string os_detailed_form(int errnum) {
 
 namespace {
 
-Status opening_failed(const Status& error) {
-  return Status::os_error("Error opening document " + error.message());
+Status opening_failed(const Status& error, const std::string& path) {
+  return Status::os_error("Error opening document " + error.message()).with_note(loading_note(path));
 }
 
-Result<Value> read_open_file(const FileHandle& file) {
+// "line L, column C" (1-based, the column in bytes) of the byte at `offset` in the open file,
+// which is read again from its start; empty when it cannot be.
+std::string text_position(int fd, std::uint64_t offset) {
+  std::uint64_t line = 1, line_start = 0, position = 0;
+  std::string block(kFileBlockSize, '\0');
+  while (position < offset) {
+    std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), offset - position));
+    ssize_t got = ::pread(fd, block.data(), wanted, static_cast<off_t>(position));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return {};
+    for (ssize_t i = 0; i < got; ++i) {
+      if (block[static_cast<std::size_t>(i)] == '\n') {
+        ++line;
+        line_start = position + static_cast<std::uint64_t>(i) + 1;
+      }
+    }
+    position += static_cast<std::uint64_t>(got);
+  }
+  return "line " + std::to_string(line) + ", column " + std::to_string(offset - line_start + 1);
+}
+
+Result<Value> read_open_file(const FileHandle& file, const std::string& path) {
   FdSource source(file.fd());
-  std::optional<Value> value = parse_json(source, kFileBlockSize);
-  if (!value) return Status::value_error("Error deserializing JSON");
-  return std::move(*value);
+  std::uint64_t failure_offset = 0;
+  std::optional<Value> value = parse_json(source, kFileBlockSize, &failure_offset);
+  if (value) return std::move(*value);
+  // Where the text went wrong, unless reading itself failed (a directory, a device).
+  std::string position = source.error() == 0 ? text_position(file.fd(), failure_offset) : "";
+  std::string note = loading_note(path);
+  if (!position.empty()) note += ": " + position;
+  return Status::value_error("Error deserializing JSON").with_note(std::move(note));
 }
 
 Result<Value> read_file(const std::string& path, int open_flags) {
   Result<FileHandle> file = open_for_reading(path, open_flags);
-  if (!file.ok()) return opening_failed(file.status());
-  return read_open_file(file.value());
+  if (!file.ok()) return opening_failed(file.status(), path);
+  return read_open_file(file.value(), path);
 }
 
 }  // namespace
+
+std::string loading_note(const std::string& path) { return "while loading " + path; }
 
 Result<Value> read_document(const std::string& path) { return read_file(path, 0); }
 
@@ -147,10 +177,10 @@ Result<std::optional<Value>> read_collection_file_if_regular(const std::string& 
   Result<FileHandle> file = open_for_reading(path, O_NONBLOCK);
   if (!file.ok()) {
     if (file.status().os_errno() == ENOENT) return std::optional<Value>();  // removed meanwhile
-    return opening_failed(file.status());
+    return opening_failed(file.status(), path);
   }
   if (!is_regular_file(file.value())) return std::optional<Value>();
-  Result<Value> value = read_open_file(file.value());
+  Result<Value> value = read_open_file(file.value(), path);
   if (!value.ok()) return std::move(value).status();
   return std::optional<Value>(std::move(value).value());
 }

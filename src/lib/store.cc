@@ -68,7 +68,7 @@ Status Store::load_directory() {
     Result<std::optional<Value>> content = read_collection_file_if_regular(path);
     if (!content.ok()) return std::move(content).status();
     if (!content.value()) continue;  // a directory, FIFO, device or dangling link: not a collection file
-    if (Status added = register_file_content(name, std::move(*content.value())); !added.ok()) {
+    if (Status added = register_file_content(path, name, std::move(*content.value())); !added.ok()) {
       return added;
     }
   }
@@ -152,12 +152,12 @@ Status Store::update_in_memory_collections(std::string_view name) {
 Status Store::load_collection_file(const std::string& path, std::string_view name) {
   Result<Value> content = read_collection_file(path);
   if (!content.ok()) return std::move(content).status();
-  return register_file_content(name, std::move(content).value());
+  return register_file_content(path, name, std::move(content).value());
 }
 
-Status Store::register_file_content(std::string_view name, Value content) {
+Status Store::register_file_content(const std::string& path, std::string_view name, Value content) {
   Result<Array> documents = collection_documents(std::move(content), name);
-  if (!documents.ok()) return std::move(documents).status();
+  if (!documents.ok()) return std::move(documents).status().with_note(loading_note(path));
   register_collection(name, std::move(documents).value());
   return Status();
 }

@@ -92,8 +92,8 @@ class Store {
   Status load_directory();
   // Reads a collection file (array or keyed form) and registers its documents as `name`.
   Status load_collection_file(const std::string& path, std::string_view name);
-  // Registers the documents of a collection file, read as `content`.
-  Status register_file_content(std::string_view name, Value content);
+  // Registers the documents of the collection file at `path`, read as `content`.
+  Status register_file_content(const std::string& path, std::string_view name, Value content);
   SharedCollection lookup(std::string_view name) const;
   // The collection an insert appends to: registered, loaded from its file, or created (`created`).
   Result<SharedCollection> collection_for_insert(std::string_view name, bool& created);

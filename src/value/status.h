@@ -48,10 +48,19 @@ class [[nodiscard]] Status {
   static Status panic_unwrap(Status cause,
                              std::source_location where = std::source_location::current());
 
+  // Adds a line of context shown under the message (a Python exception note), such as the file
+  // that was being read; the message itself stays as it is.
+  Status with_note(std::string note) && {
+    note_ = std::move(note);
+    return std::move(*this);
+  }
+
   bool ok() const noexcept { return kind_ == ErrorKind::kOk; }
   ErrorKind kind() const noexcept { return kind_; }
   const std::string& message() const noexcept { return message_; }
   int os_errno() const noexcept { return errnum_; }
+  // Empty when there is none.
+  const std::string& note() const noexcept { return note_; }
   // Set only for kPanic made by panic_unwrap.
   const Status* cause() const noexcept { return cause_.get(); }
   const std::source_location& where() const noexcept { return where_; }
@@ -62,6 +71,7 @@ class [[nodiscard]] Status {
   ErrorKind kind_ = ErrorKind::kOk;
   int errnum_ = 0;
   std::string message_;
+  std::string note_;
   std::shared_ptr<const Status> cause_;
   std::source_location where_;
 };

@@ -7,7 +7,7 @@ import random
 import pytest
 
 import zarvel
-from conftest import identical, normalised
+from conftest import NONE, PanicException, identical, normalised, raises
 
 DATA = os.path.join(os.path.dirname(__file__), "..", "..", "..", "shared", "testdata")
 REAL = os.path.join(DATA, "nativejson-benchmark", "data")
@@ -108,3 +108,31 @@ def test_insert_many_from_document_appends_the_array(store, tmp_path):
         (tmp_path / "in.json").write_text(text)
         store.insert_many_from_document("c", str(tmp_path / "in.json"))
         assert store.find("c") == expected
+
+
+# A file that cannot be read: (file planted, content, call, exception, message, note). The path in
+# the note is as the store or the caller gave it, here relative to the working directory.
+UNREADABLE = {
+    "start-up-bad-json": ("db/x.json", b'[1,\n 2,\n 3 x]', lambda z: zarvel.Zarvel("db"), ValueError,
+                          "Error deserializing JSON", "while loading db/x.json: line 3, column 4"),
+    "start-up-empty": ("db/x.json", b"", lambda z: zarvel.Zarvel("db"), ValueError,
+                       "Error deserializing JSON", "while loading db/x.json: line 1, column 1"),
+    "start-up-wrong-form": ("db/x.json", b"5", lambda z: zarvel.Zarvel("db"), PanicException, NONE,
+                            "while loading db/x.json"),
+    "find-truncated": ("db/y.json", b'[{"a":\n', lambda z: z.find("y"), ValueError,
+                       "Error deserializing JSON", "while loading db/y.json: line 2, column 1"),
+    "import-bad-utf8": ("in.json", b'[\n"ok",\n"\xff"]', lambda z: z.insert_many_from_document("c", "in.json"),
+                        ValueError, "Error deserializing JSON", "while loading in.json: line 3, column 2"),
+    "import-missing": (None, None, lambda z: z.load_from_document("missing.json"), OSError,
+                       "Error opening document No such file or directory (os error 2)", "while loading missing.json"),
+}
+
+
+@pytest.mark.parametrize("path, content, call, error, message, note", UNREADABLE.values(), ids=UNREADABLE.keys())
+def test_a_file_that_cannot_be_read_is_named_in_a_note(tmp_path, monkeypatch, path, content, call, error, message, note):
+    monkeypatch.chdir(tmp_path)
+    store = zarvel.Zarvel("db")
+    if path:
+        (tmp_path / path).write_bytes(content)
+    raised = raises(error, message, call, store)
+    assert raised.__notes__ == [note]
