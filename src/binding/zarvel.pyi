@@ -49,11 +49,12 @@ class Zarvel:
     def create_collection(self, collection_name: str) -> None:
         """Creates an empty collection and its file ``{ "<name>":[] }``.
 
-        Does nothing when the collection's file already exists.
+        Does nothing when anything, even a dangling link, is already at the file's path. The file
+        is written through a temporary file and synced, so it is whole even after a crash.
 
-        Raises ``ValueError`` "Invalid collection name '...'" for an empty name or one holding
-        "/", and an ``OSError`` subclass when the file cannot be created (``FileNotFoundError``
-        when the store directory is gone).
+        Raises ``ValueError`` "Invalid collection name '...'" for an empty name, one holding "/"
+        or one longer than 228 bytes, and an ``OSError`` subclass when the file cannot be created
+        (``FileNotFoundError`` when the store directory is gone).
         """
 
     def insert(self, collection_name: str, document: _Document) -> None:
@@ -62,8 +63,9 @@ class Zarvel:
         A collection that is not in memory is loaded from its file, or created when it has none.
 
         Raises ``TypeError`` when ``document`` is not a dict, ``ValueError`` for an invalid
-        collection name, and ``PanicException`` for a value that cannot be stored (bytes, an
-        integer outside 64 bits, a key that is not a str, ...); nothing is appended then.
+        collection name, an ``OSError`` subclass when a new collection's file cannot be created,
+        and ``PanicException`` for a value that cannot be stored (bytes, an integer outside 64
+        bits, a key that is not a str, ...); nothing is appended then.
         """
 
     def insert_many(self, collection_name: str, documents: list[_Document]) -> None:
