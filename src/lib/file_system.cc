@@ -60,6 +60,12 @@ bool is_regular_file(const std::string& path) {
   return !has_nul(path) && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
+std::optional<unsigned> permission_bits(const std::string& path) {
+  struct stat info;
+  if (has_nul(path) || ::stat(path.c_str(), &info) != 0) return std::nullopt;
+  return info.st_mode & 07777;
+}
+
 Status make_directory(const std::string& path) {
   if (has_nul(path)) return nul_in_path();
   if (::mkdir(path.c_str(), 0777) != 0) return Status::os(errno);

@@ -2,6 +2,7 @@
 // relative path resolves against the current working directory of the moment.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,6 +17,9 @@ bool path_exists(const std::string& path);
 bool entry_exists(const std::string& path);
 // Whether `path` names a regular file once symbolic links are followed.
 bool is_regular_file(const std::string& path);
+
+// The permission bits of what is at `path` (links followed); nullopt when nothing is there.
+std::optional<unsigned> permission_bits(const std::string& path);
 
 // mkdir(2) with permission bits 0o777 before the file-creation mask.
 Status make_directory(const std::string& path);

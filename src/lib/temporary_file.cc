@@ -48,8 +48,7 @@ std::uint64_t random_unique_bits() {
 }
 
 Result<TemporaryFile> TemporaryFile::create(const std::string& target_path, const UniqueBits& unique) {
-  struct stat target;
-  bool keep_mode = ::stat(target_path.c_str(), &target) == 0;
+  std::optional<unsigned> target_mode = permission_bits(target_path);
   for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
     std::string path = temporary_file_path(target_path, unique());
     Result<FileHandle> file = create_new_file(path);
@@ -64,7 +63,9 @@ Result<TemporaryFile> TemporaryFile::create(const std::string& target_path, cons
     if (!names_file(path, file.value())) continue;
     TemporaryFile temporary(target_path, std::move(path), std::move(file).value());
     // The bits change before any content is written, so no content is ever more widely readable.
-    if (keep_mode && ::fchmod(temporary.fd(), target.st_mode & 07777) != 0) return Status::os(errno);
+    if (target_mode && ::fchmod(temporary.fd(), static_cast<mode_t>(*target_mode)) != 0) {
+      return Status::os(errno);
+    }
     return temporary;
   }
   return Status::os(EEXIST);
