@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "value/float_format.h"
+#include "value/limits.h"
 #include "value/utf8.h"
 
 namespace zarvel {
@@ -39,9 +40,8 @@ std::ptrdiff_t StringSource::read(char* buf, std::size_t n) {
 
 namespace {
 
-// Open levels are counted down from here; reaching zero is the nesting error, so at most 127
-// arrays or objects can be open at once.
-constexpr int kNestingBudget = 128;
+// Open levels are counted down from here; reaching zero is the nesting error.
+constexpr int kNestingBudget = kMaxNestingDepth + 1;
 
 enum ByteClass : std::uint8_t {
   kWhitespace = 1,

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "value/limits.h"
 #include "value/small_copy.h"
 
 namespace zarvel {
@@ -127,6 +128,20 @@ bool operator==(const Value& a, const Value& b) noexcept {
       return a.as_object() == b.as_object();
   }
   return false;
+}
+
+int nesting_depth(const Value& value) noexcept {
+  int deepest = 0;
+  if (value.is_array()) {
+    for (const Value& element : value.as_array()) deepest = std::max(deepest, nesting_depth(element));
+  } else if (value.is_object()) {
+    for (const Object::Member& member : value.as_object()) {
+      deepest = std::max(deepest, nesting_depth(member.value));
+    }
+  } else {
+    return 0;
+  }
+  return deepest + 1;
 }
 
 const Value* get(const Value& value, std::string_view key) noexcept {
