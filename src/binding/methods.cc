@@ -40,9 +40,9 @@ PyObject* none_or_raise(const Status& status) {
 
 // Converts a document, query or update dict. A failure is an internal failure carrying the
 // conversion error's debug form; false with PanicException set.
-bool convert_or_panic(PyObject* object, Value& out,
+bool convert_or_panic(PyObject* object, const ConversionOptions& options, Value& out,
                       std::source_location where = std::source_location::current()) {
-  ConversionResult<Value> converted = value_from_python(object);
+  ConversionResult<Value> converted = value_from_python(object, options);
   if (converted.ok()) {
     out = std::move(converted).value();
     return true;
@@ -104,7 +104,7 @@ PyObject* insert(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
     if (!check_dict(bound[1], "document")) return nullptr;
     if (!valid_name_or_raise(name)) return nullptr;
     Value document;
-    if (!convert_or_panic(bound[1], document)) return nullptr;
+    if (!convert_or_panic(bound[1], kDocumentConversion, document)) return nullptr;
     return none_or_raise(store.insert_in_collection(name, std::move(document)));
   });
 }
@@ -119,7 +119,7 @@ PyObject* insert_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     if (!check_list(bound[1], "documents")) return nullptr;
     if (!valid_name_or_raise(name)) return nullptr;
     Value documents;
-    if (!convert_or_panic(bound[1], documents)) return nullptr;
+    if (!convert_or_panic(bound[1], kDocumentListConversion, documents)) return nullptr;
     return none_or_raise(store.insert_in_collection(name, std::move(documents)));
   });
 }
@@ -151,7 +151,7 @@ PyObject* find(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject
     if (!collection.ok()) return raise_status(collection.status());
     if (query == nullptr) return documents_to_python(collection.value()->documents);
     Value query_value;
-    if (!convert_or_panic(query, query_value)) return nullptr;
+    if (!convert_or_panic(query, kQueryConversion, query_value)) return nullptr;
     Result<SharedAnswer> found = store.find(name, collection.value(), query_value.as_object());
     if (!found.ok()) return raise_status(found.status());
     const QueryAnswer& answer = *found.value();
@@ -183,7 +183,7 @@ PyObject* update(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
       return raise_status(Status::panic_unwrap(collection.status()));
     }
     Value update_value;
-    if (!convert_or_panic(bound[1], update_value)) return nullptr;
+    if (!convert_or_panic(bound[1], kUpdateConversion, update_value)) return nullptr;
     std::string trace;
     Result<QueryEngine<UpdateOperator>> update_engine =
         QueryEngine<UpdateOperator>::build(update_value.as_object(), &trace);
@@ -193,7 +193,7 @@ PyObject* update(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
     std::optional<QueryEngine<QueryOperator>> query_engine;
     if (query != nullptr) {
       Value query_value;
-      if (!convert_or_panic(query, query_value)) return nullptr;
+      if (!convert_or_panic(query, kQueryConversion, query_value)) return nullptr;
       Result<QueryEngine<QueryOperator>> built =
           QueryEngine<QueryOperator>::build(query_value.as_object(), nullptr);
       if (!built.ok()) return raise_status(built.status());

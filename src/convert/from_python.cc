@@ -122,6 +122,7 @@ Halves from_little_endian(const unsigned char (&bytes)[16]) {
 
 class Converter {
  public:
+  explicit Converter(const ConversionOptions& options) : options_(options) {}
   // `depth` counts the containers that enclose `object`.
   bool convert(PyObject* object, Value& out, int depth);
   // The error that made convert() return false.
@@ -135,7 +136,7 @@ class Converter {
   bool fail_with_pending() { return fail(ConversionError::fetch()); }
   // A container at `depth` opens level depth + 1.
   bool enter_container(int depth) {
-    if (depth < kMaxConversionDepth) return true;
+    if (depth < options_.max_depth) return true;
     return fail(ConversionError::message("Document nested too deeply"));
   }
 
@@ -159,6 +160,7 @@ class Converter {
   // An instance check that raises is reported to the unraisable hook and counts as false.
   static bool is_instance(PyObject* object, PyObject* cls);
 
+  ConversionOptions options_;
   std::optional<ConversionError> error_;
   std::vector<PyObject*> pinned_entries_;
   std::vector<Member> members_;
@@ -433,8 +435,8 @@ bool Converter::convert_uncommon(PyObject* object, Value& out, int depth) {
 
 }  // namespace
 
-ConversionResult<Value> value_from_python(PyObject* object) {
-  Converter converter;
+ConversionResult<Value> value_from_python(PyObject* object, const ConversionOptions& options) {
+  Converter converter(options);
   Value value;
   if (!converter.convert(object, value, 0)) return converter.take_error();
   return value;

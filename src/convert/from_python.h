@@ -4,19 +4,32 @@
 #include <Python.h>
 
 #include "convert/conversion_error.h"
+#include "value/limits.h"
 #include "value/value.h"
 
 namespace zarvel {
 
-// Containers (lists, tuples, sets, dicts, mappings, sequences) may nest this many levels, the
-// outermost counting as the first; one more is refused with "Document nested too deeply".
-inline constexpr int kMaxConversionDepth = 126;
+// What a conversion accepts, by what the value is for.
+struct ConversionOptions {
+  // Containers (lists, tuples, sets, dicts, mappings, sequences) may nest this many levels, the
+  // outermost counting as the first; one more is refused with "Document nested too deeply".
+  int max_depth;
+};
 
-// Converts `object` (borrowed) into a document value: None, bool, int, float, str, list, tuple, set,
+// A document to store: as deep as a collection file lets it be.
+inline constexpr ConversionOptions kDocumentConversion{kMaxDocumentDepth};
+// The list of insert_many, one level around documents of kDocumentConversion's depth.
+inline constexpr ConversionOptions kDocumentListConversion{kMaxNestingDepth};
+// Query and update documents are never stored, so they may nest as deep as any value: enough to
+// name, compare or set any stored value.
+inline constexpr ConversionOptions kQueryConversion{kMaxNestingDepth};
+inline constexpr ConversionOptions kUpdateConversion{kMaxNestingDepth};
+
+// Converts `object` (borrowed) into a document value, within `options`: None, bool, int, float, str, list, tuple, set,
 // frozenset, dict and any collections.abc Sequence or Mapping, recursively. The first failure stops
 // the walk and is returned; nothing partial is kept and every reference taken is released. No
 // Python exception is pending on return. May run Python code of user types (__len__, __getitem__,
 // keys(), values(), __iter__, instance checks). Throws std::bad_alloc when memory runs out.
-ConversionResult<Value> value_from_python(PyObject* object);
+ConversionResult<Value> value_from_python(PyObject* object, const ConversionOptions& options);
 
 }  // namespace zarvel
