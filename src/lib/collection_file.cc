@@ -194,7 +194,7 @@ Status write_collection_file(const std::string& path, std::span<const Value> doc
   BufferedWriter out(sink, kFileBlockSize);
   bool written = out.put('[');
   for (std::size_t i = 0; written && i < documents.size(); ++i) {
-    written = (i == 0 || out.put(',')) && write_json(documents[i], out);
+    written = (i == 0 || out.put(',')) && write_json(documents[i], out, /*enclosing_levels=*/1);
   }
   written = written && out.put(']');
   if (!written) return Status::value_error("Error serializing JSON");

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "value/float_format.h"
+#include "value/limits.h"
 
 namespace zarvel {
 
@@ -133,9 +134,9 @@ bool write_number(Number n, BufferedWriter& out) {
   return out.put(std::string_view(text, static_cast<std::size_t>(end - text)));
 }
 
-}  // namespace
-
-bool write_json(const Value& value, BufferedWriter& out) {
+// `levels_left` is how many more arrays and objects may open. Running out fails the write as a
+// failing sink would: nothing deeper can be read back, and the recursion stays bounded.
+bool write_value(const Value& value, BufferedWriter& out, int levels_left) {
   switch (value.kind()) {
     case Kind::kNull:
       return out.put(std::string_view("null"));
@@ -146,22 +147,22 @@ bool write_json(const Value& value, BufferedWriter& out) {
     case Kind::kString:
       return write_string(value.as_string(), out);
     case Kind::kArray: {
-      if (!out.put('[')) return false;
+      if (levels_left == 0 || !out.put('[')) return false;
       bool first = true;
       for (const Value& element : value.as_array()) {
         if (!first && !out.put(',')) return false;
         first = false;
-        if (!write_json(element, out)) return false;
+        if (!write_value(element, out, levels_left - 1)) return false;
       }
       return out.put(']');
     }
     case Kind::kObject: {
-      if (!out.put('{')) return false;
+      if (levels_left == 0 || !out.put('{')) return false;
       bool first = true;
       for (const Object::Member& member : value.as_object()) {
         if (!first && !out.put(',')) return false;
         first = false;
-        if (!write_string(member.key, out) || !out.put(':') || !write_json(member.value, out)) {
+        if (!write_string(member.key, out) || !out.put(':') || !write_value(member.value, out, levels_left - 1)) {
           return false;
         }
       }
@@ -169,6 +170,12 @@ bool write_json(const Value& value, BufferedWriter& out) {
     }
   }
   return false;
+}
+
+}  // namespace
+
+bool write_json(const Value& value, BufferedWriter& out, int enclosing_levels) {
+  return write_value(value, out, kMaxNestingDepth - enclosing_levels);
 }
 
 std::string to_json(const Value& value) {

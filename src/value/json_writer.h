@@ -81,10 +81,12 @@ class BufferedWriter {
 };
 
 // Writes the compact JSON text of `value`; false as soon as the sink fails. The text may still be
-// partly buffered: the caller flushes.
-bool write_json(const Value& value, BufferedWriter& out);
+// partly buffered: the caller flushes. `enclosing_levels` arrays and objects are already open
+// around the value (a collection file's array); a value that would take the text beyond
+// kMaxNestingDepth open levels fails like the sink, after writing a part of it.
+bool write_json(const Value& value, BufferedWriter& out, int enclosing_levels = 0);
 
-// The same text as a string (tests, small texts).
+// The same text as a string (tests, small texts); cut short for a value beyond the limit.
 std::string to_json(const Value& value);
 
 // Appends `s` as a JSON string literal (quotes and escapes by the writer's rules).

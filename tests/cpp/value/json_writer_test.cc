@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "value/limits.h"
+
 namespace zarvel {
 namespace {
 
@@ -109,6 +111,40 @@ TEST(JsonWriterTest, StopsAtTheFirstSinkFailure) {
   BufferedWriter late(at_flush);
   EXPECT_TRUE(write_json(str("too long"), late));
   EXPECT_FALSE(late.flush());
+}
+
+// `levels` arrays, or objects, around 1.
+Value nested(int levels, bool objects) {
+  Value value = uint(1);
+  for (int i = 0; i < levels; ++i) {
+    value = objects ? obj({{"k", std::move(value)}}) : arr({std::move(value)});
+  }
+  return value;
+}
+
+// No value that deep can be read, converted or made by an update; the writer must still not
+// recurse without bound on one built some other way.
+TEST(JsonWriterTest, RefusesToNestBeyondTheLimitLikeAFailingSink) {
+  struct Case {
+    int levels;
+    int enclosing;  // levels the caller opened around the value
+    bool written;
+  };
+  const std::vector<Case> cases = {
+      {kMaxNestingDepth, 0, true}, {kMaxNestingDepth + 1, 0, false}, {kMaxDocumentDepth, 1, true},
+      {kMaxDocumentDepth + 1, 1, false}, {300, 0, false},
+  };
+  for (bool objects : {false, true}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(::testing::Message() << c.levels << (objects ? " objects" : " arrays") << " in "
+                                        << c.enclosing);
+      Value value = nested(c.levels, objects);
+      RecordingSink sink;
+      BufferedWriter out(sink);
+      EXPECT_EQ(write_json(value, out, c.enclosing), c.written);
+      if (c.written) EXPECT_TRUE(out.flush() && sink.all() == to_json(value));
+    }
+  }
 }
 
 }  // namespace
