@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "binding/py_ref.h"
+#include "value/limits.h"
 
 namespace zarvel {
 
@@ -92,17 +93,23 @@ class KeyCache {
 
 class ToPython {
  public:
-  PyObject* convert(const Value& value);
+  // `levels_left` is how many more arrays and objects may open below this point. No stored value
+  // goes deeper than the limit, but one that did must not take the stack with it.
+  PyObject* convert(const Value& value, int levels_left);
 
  private:
   PyObject* convert_number(Number number);
-  PyObject* convert_array(const Array& array);
-  PyObject* convert_object(const Object& object);
+  PyObject* convert_array(const Array& array, int levels_left);
+  PyObject* convert_object(const Object& object, int levels_left);
+  static PyObject* too_deep() {
+    PyErr_SetString(PyExc_Exception, "Document nested too deeply");
+    return nullptr;
+  }
 
   KeyCache keys_;
 };
 
-PyObject* ToPython::convert(const Value& value) {
+PyObject* ToPython::convert(const Value& value, int levels_left) {
   switch (value.kind()) {
     case Kind::kNull:
       return Py_NewRef(Py_None);
@@ -113,9 +120,9 @@ PyObject* ToPython::convert(const Value& value) {
     case Kind::kString:
       return new_str(value.as_string());
     case Kind::kArray:
-      return convert_array(value.as_array());
+      return levels_left == 0 ? too_deep() : convert_array(value.as_array(), levels_left - 1);
     case Kind::kObject:
-      return convert_object(value.as_object());
+      return levels_left == 0 ? too_deep() : convert_object(value.as_object(), levels_left - 1);
   }
   PyErr_SetString(PyExc_SystemError, "document value of unknown kind");
   return nullptr;
@@ -133,12 +140,12 @@ PyObject* ToPython::convert_number(Number number) {
   return PyFloat_FromDouble(number.as_float());
 }
 
-PyObject* ToPython::convert_array(const Array& array) {
+PyObject* ToPython::convert_array(const Array& array, int levels_left) {
   PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(array.size())));
   if (!list) return nullptr;
   Py_ssize_t i = 0;
   for (const Value& element : array) {
-    PyObject* item = convert(element);
+    PyObject* item = convert(element, levels_left);
     if (item == nullptr) return nullptr;  // the list's empty slots are null, which it tolerates
     PyList_SET_ITEM(list.get(), i++, item);
   }
@@ -155,13 +162,13 @@ PyObject* new_dict(std::size_t size) {
 #endif
 }
 
-PyObject* ToPython::convert_object(const Object& object) {
+PyObject* ToPython::convert_object(const Object& object, int levels_left) {
   PyRef dict = PyRef::steal(new_dict(object.size()));
   if (!dict) return nullptr;
   for (const Object::Member& member : object) {
     PyRef key = PyRef::steal(keys_.get(member.key));
     if (!key) return nullptr;
-    PyRef item = PyRef::steal(convert(member.value));
+    PyRef item = PyRef::steal(convert(member.value, levels_left));
     if (!item) return nullptr;
     if (PyDict_SetItem(dict.get(), key.get(), item.get()) < 0) return nullptr;
   }
@@ -193,7 +200,7 @@ PyObject* list_of_documents(std::size_t size, DocumentAt document) {
   PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(size)));
   if (!list) return nullptr;
   for (std::size_t i = 0; i < size; ++i) {
-    PyObject* item = converter->convert(document(i));
+    PyObject* item = converter->convert(document(i), kMaxDocumentDepth);
     if (item == nullptr) return nullptr;
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
   }
@@ -204,7 +211,7 @@ PyObject* list_of_documents(std::size_t size, DocumentAt document) {
 
 PyObject* value_to_python(const Value& value) {
   auto converter = std::make_unique<ToPython>();
-  return converter->convert(value);
+  return converter->convert(value, kMaxNestingDepth);
 }
 
 PyObject* documents_to_python(std::span<const Value> documents) {
