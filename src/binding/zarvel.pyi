@@ -112,7 +112,8 @@ class Zarvel:
 
         Returns ``None``, or with ``return_result=True`` every document of the collection
         afterwards. Any failure (unknown collection, malformed update or query, a non-numeric
-        ordering comparison) raises ``PanicException`` and changes no document.
+        ordering comparison, a ``$set`` that would nest a document deeper than 126 levels)
+        raises ``PanicException`` and changes no document.
         """
 
     @overload

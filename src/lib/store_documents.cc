@@ -1,5 +1,6 @@
 // Inserting, importing, finding and updating documents.
 #include <algorithm>
+#include <string>
 #include <utility>
 
 #include "lib/collection_file.h"
@@ -8,6 +9,7 @@
 #include "lib/store.h"
 #include "query/matcher.h"
 #include "query/updater.h"
+#include "value/limits.h"
 
 namespace zarvel {
 
@@ -140,6 +142,11 @@ Result<SharedAnswer> Store::find(std::string_view name, const SharedCollection& 
 Status Store::update(std::string_view name, Collection& collection,
                      const QueryEngine<UpdateOperator>& update, const QueryEngine<QueryOperator>* query) {
   // Every check that can fail runs before the first change, so a failed update changes nothing.
+  // A document deeper than a collection file allows could not be written, nor read back.
+  if (deepest_set(update) > kMaxDocumentDepth) {
+    return Status::panic("Update would nest a document deeper than " +
+                         std::to_string(kMaxDocumentDepth) + " levels");
+  }
   std::vector<bool> selected(collection.documents.size(), true);
   for (std::size_t i = 0; i < collection.documents.size(); ++i) {
     const Value& document = collection.documents[i];

@@ -1,8 +1,10 @@
 #include "query/updater.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "query/field_path.h"
+#include "value/limits.h"
 
 namespace zarvel {
 namespace {
@@ -45,6 +47,15 @@ void apply_update(const QueryEngine<UpdateOperator>& engine, Object& document) {
         break;
     }
   }
+}
+
+int deepest_set(const QueryEngine<UpdateOperator>& engine) noexcept {
+  int deepest = 0;
+  for (const Query<UpdateOperator>& query : engine.queries()) {
+    if (query.op != UpdateOperator::Set) continue;
+    deepest = std::max(deepest, static_cast<int>(query.fields.size()) + nesting_depth(query.value));
+  }
+  return deepest;
 }
 
 }  // namespace zarvel

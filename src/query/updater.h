@@ -14,4 +14,10 @@ namespace zarvel {
 // stored as floats, or as null when not finite. Delete removes the member. Never fails.
 void apply_update(const QueryEngine<UpdateOperator>& engine, Object& document);
 
+// How deeply the Sets of `engine` can nest a document: for each Set, the objects that hold its
+// field (the document and one per segment before the last, so as many as the path has segments)
+// plus the levels of its operand; 0 without a Set. The other operators store numbers or null, or
+// remove a field, so they never make a document deeper.
+int deepest_set(const QueryEngine<UpdateOperator>& engine) noexcept;
+
 }  // namespace zarvel

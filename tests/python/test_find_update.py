@@ -4,7 +4,7 @@ import json
 import pytest
 
 import zarvel
-from conftest import run_python
+from conftest import PanicException, run_python
 
 
 @pytest.fixture
@@ -117,3 +117,26 @@ z.update("c", {{}})
         'Update operator found Set\nFields: ["a", "b"]\n'
         'Update operator found Increment\nFields: ["count"]\n'
     )
+
+
+def nested(depth, kind):
+    value = 1
+    for _ in range(depth):
+        value = {"k": value} if kind is dict else [value]
+    return value
+
+
+@pytest.mark.parametrize("path, kind", [("a.b", list), ("a.b.c", dict)])
+def test_update_cannot_nest_a_document_beyond_126_levels(store, store_dir, path, kind):
+    # The Set operand sits below one object per path segment: the document and those along the path.
+    store.insert_many("c", [{"a": {"b": {"c": 1}}}, {"a": 1}])
+    before = store.find("c")
+    too_deep = {path: {"$set": nested(127 - len(path.split(".")), kind)}}
+    with pytest.raises(PanicException) as info:
+        store.update("c", too_deep)
+    assert str(info.value) == "Update would nest a document deeper than 126 levels"
+    assert store.find("c") == before
+    store.update("c", {path: {"$set": nested(126 - len(path.split(".")), kind)}})
+    store.write("c")
+    after = zarvel.Zarvel(str(store_dir)).find("c")
+    assert after == store.find("c") and after != before

@@ -79,5 +79,26 @@ TEST(UpdaterTest, SetStoresItsOwnCopy) {
   EXPECT_TRUE(engine.value().queries()[0].value == testing::json(R"({"b": [1]})"));
 }
 
+TEST(UpdaterTest, DeepestSetCountsThePathAndTheOperand) {
+  struct Case {
+    const char* update;
+    int depth;
+  };
+  const std::vector<Case> cases = {
+      {R"({})", 0}, {R"({"n": {"$inc": 1}})", 0}, {R"({"a": 1})", 1}, {R"({"a": {"b": "x"}})", 2},
+      {R"({"a.b": {"$set": [[1]]}})", 4}, {R"({"a": {"$set": {}}, "x.y.z": {"$set": []}})", 4},
+      {R"({"a..": {"$set": {"k": [null]}}})", 5},
+      {R"({"a": {"$set": [1, [[]], {"k": {}}, []]}})", 4},  // the deepest element counts
+      // Only Set stores its operand.
+      {R"({"a": {"$delete": [[[]]]}, "b": {"$add": {"c": {}}}, "c": {"$dec": [[]]}})", 0},
+  };
+  for (const Case& c : cases) {
+    Result<QueryEngine<UpdateOperator>> engine =
+        QueryEngine<UpdateOperator>::build(json_object(c.update), nullptr);
+    ASSERT_TRUE(engine.ok()) << c.update;
+    EXPECT_EQ(deepest_set(engine.value()), c.depth) << c.update;
+  }
+}
+
 }  // namespace
 }  // namespace zarvel
