@@ -147,19 +147,27 @@ Status Store::update(std::string_view name, Collection& collection,
     return Status::panic("Update would nest a document deeper than " +
                          std::to_string(kMaxDocumentDepth) + " levels");
   }
-  std::vector<bool> selected(collection.documents.size(), true);
-  for (std::size_t i = 0; i < collection.documents.size(); ++i) {
-    const Value& document = collection.documents[i];
+  // So does every copy of a Set operand: running out of memory then changes nothing either.
+  Array& documents = collection.documents;
+  PreparedUpdate prepared(update);
+  bool counting = prepared.needs_copies();
+  std::vector<bool> selected(documents.size(), true);
+  for (std::size_t i = 0; i < documents.size(); ++i) {
+    const Value& document = documents[i];
     if (!document.is_object()) return Status::panic_none();
-    if (query == nullptr) continue;
-    prefetch_ahead(collection.documents, i);
-    Result<bool> matched = matches(*query, document.as_object());
-    if (!matched.ok()) return Status::panic_unwrap(std::move(matched).status());
-    selected[i] = matched.value();
+    if (query == nullptr && !counting) continue;
+    prefetch_ahead(documents, i);
+    if (query != nullptr) {
+      Result<bool> matched = matches(*query, document.as_object());
+      if (!matched.ok()) return Status::panic_unwrap(std::move(matched).status());
+      selected[i] = matched.value();
+    }
+    if (counting && selected[i]) prepared.count(document.as_object());
   }
-  for (std::size_t i = 0; i < collection.documents.size(); ++i) {
-    prefetch_ahead(collection.documents, i);
-    if (selected[i]) apply_update(update, collection.documents[i].as_object());
+  prepared.prepare();
+  for (std::size_t i = 0; i < documents.size(); ++i) {
+    prefetch_ahead(documents, i);
+    if (selected[i]) prepared.apply(documents[i].as_object());
   }
   changed(name, collection);
   return Status();

@@ -13,10 +13,13 @@ Value numeric_result(double result) {
   return std::isfinite(result) ? Value(Number::from_float(result)) : Value();
 }
 
-}  // namespace
-
-void apply_update(const QueryEngine<UpdateOperator>& engine, Object& document) {
-  for (const Query<UpdateOperator>& query : engine.queries()) {
+// The conditions of `engine` applied to `document`; `set(index, field)` stores the operand of
+// condition `index`, a Set, in `field`.
+template <class SetField>
+void apply_conditions(const QueryEngine<UpdateOperator>& engine, Object& document, SetField&& set) {
+  const std::vector<Query<UpdateOperator>>& queries = engine.queries();
+  for (std::size_t i = 0; i < queries.size(); ++i) {
+    const Query<UpdateOperator>& query = queries[i];
     Object* parent = field_parent(document, query.fields);
     if (parent == nullptr) continue;
     const std::string& last = query.fields.back();
@@ -25,7 +28,7 @@ void apply_update(const QueryEngine<UpdateOperator>& engine, Object& document) {
 
     switch (query.op) {
       case UpdateOperator::Set:
-        *field = query.value;
+        set(i, *field);
         break;
       case UpdateOperator::Add:
       case UpdateOperator::Substract:
@@ -47,6 +50,75 @@ void apply_update(const QueryEngine<UpdateOperator>& engine, Object& document) {
         break;
     }
   }
+}
+
+bool is_prefix(const std::vector<std::string>& prefix, const std::vector<std::string>& path) {
+  return prefix.size() <= path.size() && std::equal(prefix.begin(), prefix.end(), path.begin());
+}
+
+}  // namespace
+
+void apply_update(const QueryEngine<UpdateOperator>& engine, Object& document) {
+  apply_conditions(engine, document,
+                   [&engine](std::size_t i, Value& field) { field = engine.queries()[i].value; });
+}
+
+PreparedUpdate::PreparedUpdate(const QueryEngine<UpdateOperator>& engine)
+    : engine_(engine), copies_(engine.queries().size()) {
+  const std::vector<Query<UpdateOperator>>& queries = engine.queries();
+  for (std::size_t i = 0; i < queries.size(); ++i) {
+    if (queries[i].op != UpdateOperator::Set) continue;
+    // Only a Set replaces a value with one that may hold objects, so only an earlier Set at a
+    // prefix of this path can make it resolve where it did not.
+    for (std::size_t j = 0; j < i && !copies_[i].always; ++j) {
+      copies_[i].always =
+          queries[j].op == UpdateOperator::Set && is_prefix(queries[j].fields, queries[i].fields);
+    }
+    copies_[i].needed = queries[i].value.copy_allocates();
+    needs_copies_ = needs_copies_ || copies_[i].needed;
+  }
+}
+
+void PreparedUpdate::count(const Object& document) noexcept {
+  const std::vector<Query<UpdateOperator>>& queries = engine_.queries();
+  for (std::size_t i = 0; i < queries.size(); ++i) {
+    Copies& copies = copies_[i];
+    if (!copies.needed) continue;
+    if (!copies.always) {
+      const Object* parent = field_parent(document, queries[i].fields);
+      if (parent == nullptr || parent->find(queries[i].fields.back()) == nullptr) continue;
+    }
+    ++copies.count;
+  }
+}
+
+void PreparedUpdate::prepare() {
+  std::size_t total = 0;
+  for (const Copies& copies : copies_) total += copies.count;
+  prepared_.reserve(total);
+  for (std::size_t i = 0; i < copies_.size(); ++i) {
+    Copies& copies = copies_[i];
+    copies.next = prepared_.size();
+    for (std::size_t n = 0; n < copies.count; ++n) prepared_.push_back(engine_.queries()[i].value);
+    copies.end = prepared_.size();
+  }
+}
+
+Value PreparedUpdate::take(std::size_t index) {
+  Copies& copies = copies_[index];
+  if (copies.next < copies.end) return std::move(prepared_[copies.next++]);
+  // Not reached for a counted document; a copy made here could fail after documents changed.
+  return engine_.queries()[index].value;
+}
+
+void PreparedUpdate::apply(Object& document) {
+  apply_conditions(engine_, document, [this](std::size_t i, Value& field) {
+    if (copies_[i].needed) {
+      field = take(i);
+    } else {
+      field = engine_.queries()[i].value;
+    }
+  });
 }
 
 int deepest_set(const QueryEngine<UpdateOperator>& engine) noexcept {

@@ -1,6 +1,9 @@
 // Applying the conditions of an update document to one document.
 #pragma once
 
+#include <cstddef>
+#include <vector>
+
 #include "query/query_engine.h"
 #include "value/value.h"
 
@@ -11,8 +14,47 @@ namespace zarvel {
 // whose path crosses a non-object, is skipped, as is an arithmetic condition on a non-number.
 // Set stores a copy of the operand; Add/Substract combine field and operand, Increment/Decrement
 // step by exactly 1 whatever the operand; their results are computed in double precision and
-// stored as floats, or as null when not finite. Delete removes the member. Never fails.
+// stored as floats, or as null when not finite. Delete removes the member. Allocates only to copy
+// a Set operand (see Value::copy_allocates), and fails only by throwing std::bad_alloc there.
 void apply_update(const QueryEngine<UpdateOperator>& engine, Object& document);
+
+// apply_update over many documents, all or nothing when memory runs out. Copying Set operands is
+// the only step that allocates, so every copy the documents may take is made before the first of
+// them changes, and applying then only moves values into place. Use: count() each document the
+// update is for, prepare(), then apply() to those same documents, which must not change between
+// their count() and their apply().
+class PreparedUpdate {
+ public:
+  explicit PreparedUpdate(const QueryEngine<UpdateOperator>& engine);
+
+  // Whether some Set copies an operand that takes memory. If not, there is nothing to count or
+  // prepare, and apply() needs neither.
+  bool needs_copies() const noexcept { return needs_copies_; }
+  // Counts the copies `document`, as it is before the update, may take: one for each such Set
+  // whose path resolves in it, or whose path an earlier Set may have made (its path is a prefix).
+  void count(const Object& document) noexcept;
+  // Makes the copies counted. Throws std::bad_alloc, and then no document has changed.
+  void prepare();
+  // apply_update taking Set operands from the prepared copies: allocates nothing for a document
+  // that was counted.
+  void apply(Object& document);
+
+ private:
+  struct Copies {
+    bool needed = false;    // a Set whose operand takes memory to copy
+    bool always = false;    // an earlier Set may make its path resolve
+    std::size_t count = 0;  // copies counted
+    std::size_t next = 0;   // the next prepared copy to take
+    std::size_t end = 0;    // one past the last
+  };
+  // A prepared copy of condition `index`'s operand, moved out.
+  Value take(std::size_t index);
+
+  const QueryEngine<UpdateOperator>& engine_;
+  std::vector<Copies> copies_;  // one per condition
+  std::vector<Value> prepared_;
+  bool needs_copies_ = false;
+};
 
 // How deeply the Sets of `engine` can nest a document: for each Set, the objects that hold its
 // field (the document and one per segment before the last, so as many as the path has segments)

@@ -230,6 +230,10 @@ class Value {
   const Object& as_object() const noexcept { return payload_.object; }
   Object& as_object() noexcept { return payload_.object; }
 
+  // Whether copying this value allocates: a string too long to be held inline, or an array or
+  // object that is not empty. A copy of any other value cannot fail.
+  bool copy_allocates() const noexcept;
+
   friend bool operator==(const Value& a, const Value& b) noexcept;
 
   // Strings up to this length live inside the value.
@@ -291,6 +295,19 @@ inline Value& Array::operator[](std::size_t i) noexcept { return begin()[i]; }
 inline Object::const_iterator Object::end() const noexcept { return begin() + size(); }
 inline Object::iterator Object::end() noexcept { return begin() + size(); }
 inline const Object::Member& Object::front() const noexcept { return *begin(); }
+
+inline bool Value::copy_allocates() const noexcept {
+  switch (kind_) {
+    case Kind::kString:
+      return aux_ == kHeapStringTag;
+    case Kind::kArray:
+      return !payload_.array.empty();
+    case Kind::kObject:
+      return !payload_.object.empty();
+    default:
+      return false;
+  }
+}
 
 // Member lookup: the member's value for an object holding `key`, else null (never fails).
 const Value* get(const Value& value, std::string_view key) noexcept;

@@ -1,5 +1,5 @@
-"""Faults injected under a live store: writes refused part-way by the file-size limit, and the
-directory or a collection file changed behind the store's back. Each gives its own exception and
+"""Faults injected under a live store: writes refused part-way by the file-size limit, an update
+that runs out of memory, and the directory or a collection file changed behind the store's back. Each gives its own exception and
 message, changes no file it should not, leaves no temporary file, and the store keeps working."""
 import json
 import os
@@ -149,3 +149,38 @@ def test_changes_behind_the_stores_back(tmp_path, monkeypatch, fault, call, erro
     reopened = zarvel.Zarvel("db")
     assert (reopened.find("c"), reopened.find("d")) == ([{"a": 1}, {"a": 2}], [{"d": 1}])
     assert not [p for p in file_tree() if p.endswith(".tmp")]
+
+
+# 400 documents each take their own copy of a 1 MiB string, with only 100 MiB of address space to
+# spare: the copies cannot all be made.
+MEMORY_CHILD = """
+import json, resource, zarvel
+z = zarvel.Zarvel("db")
+z.insert_many("c", [{"i": i, "a": i} for i in range(400)])
+before = z.find("c")
+big = "x" * 2**20
+with open("/proc/self/statm") as f:
+    used = int(f.read().split()[0]) * resource.getpagesize()
+hard = resource.getrlimit(resource.RLIMIT_AS)[1]
+resource.setrlimit(resource.RLIMIT_AS, (used + 100 * 2**20, hard))
+try:
+    z.update("c", {"a": {"$set": big}, "i": {"$inc": 1}}, {"i": {"$gte": 0}})
+    error = None
+except BaseException as e:
+    error = type(e).__name__
+resource.setrlimit(resource.RLIMIT_AS, (hard, hard))
+unchanged = z.find("c") == before
+z.update("c", {"a": {"$set": "small"}}, {"i": 0})
+print(json.dumps([error, unchanged, z.find("c", {"a": "small"})]))
+"""
+
+
+@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="the address sanitizer reserves more address space than any limit leaves")
+def test_update_that_runs_out_of_memory_changes_no_document(tmp_path):
+    done = subprocess.run([sys.executable, "-c", MEMORY_CHILD], cwd=tmp_path, capture_output=True,
+                          timeout=60)
+    assert done.returncode == 0, done.stderr.decode()
+    error, unchanged, changed = json.loads(done.stdout.splitlines()[-1])
+    assert error == "MemoryError" and unchanged
+    assert changed == [{"a": "small", "i": 0}]  # and the store still updates
