@@ -39,7 +39,8 @@ PyObject* none_or_raise(const Status& status) {
 }
 
 // Converts a document, query or update dict. A failure is an internal failure carrying the
-// conversion error's debug form; false with PanicException set.
+// conversion error's debug form, or only its text for a malformed query; false with
+// PanicException set.
 bool convert_or_panic(PyObject* object, const ConversionOptions& options, Value& out,
                       std::source_location where = std::source_location::current()) {
   ConversionResult<Value> converted = value_from_python(object, options);
@@ -48,6 +49,11 @@ bool convert_or_panic(PyObject* object, const ConversionOptions& options, Value&
     return true;
   }
   ConversionError& error = converted.error();
+  if (error.kind() == ConversionError::Kind::kMalformedQuery) {
+    // Refused like a query the engine cannot parse: by its message alone.
+    raise_panic(error.text(), where);
+    return false;
+  }
   if (error.exception() != nullptr && PyObject_TypeCheck(error.exception(),
                                                          reinterpret_cast<PyTypeObject*>(panic_exception_type()))) {
     // User code raised PanicException itself: show where, then carry its message on.

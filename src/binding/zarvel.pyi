@@ -93,7 +93,8 @@ class Zarvel:
         Raises ``ValueError`` "Collection with name '...' not found on disk" for an unknown
         collection, ``ValueError`` "Malformed query, non-numeric value found for operator ..."
         when an ordering operator meets a non-number, and ``PanicException`` for a malformed
-        query (unknown operator, null or a list without an operator, an empty nested dict).
+        query (unknown operator, null or a list without an operator, an empty nested dict, a NaN
+        or an infinity anywhere).
         """
 
     @overload

@@ -73,6 +73,7 @@ std::string ConversionError::display() const {
       return "unsupported type " + text_;
     case Kind::kMessage:
     case Kind::kUnexpectedType:
+    case Kind::kMalformedQuery:
       break;
   }
   return text_;
@@ -88,6 +89,8 @@ std::string ConversionError::debug_form() const {
       return "UnsupportedType(" + quoted_debug_string(text_) + ")";
     case Kind::kUnexpectedType:
       return "UnexpectedType(" + quoted_debug_string(text_) + ")";
+    case Kind::kMalformedQuery:
+      return "MalformedQuery(" + quoted_debug_string(text_) + ")";
   }
   return {};
 }
@@ -111,6 +114,9 @@ void ConversionError::raise() && {
     case Kind::kUnsupportedType:
     case Kind::kUnexpectedType:
       set_exception(PyExc_TypeError, display());
+      return;
+    case Kind::kMalformedQuery:
+      set_exception(PyExc_ValueError, text_);
       return;
   }
 }

@@ -22,6 +22,9 @@ class ConversionError {
     kMessage,          // the store's own text; raised as Exception
     kUnsupportedType,  // a type no document may contain; raised as TypeError
     kUnexpectedType,   // a failed type check (a non-str key, a bytearray); raised as TypeError
+    // A query holding what no query may hold (NaN, an infinity); raised as ValueError. The text
+    // is the whole message, "Malformed query, " first.
+    kMalformedQuery,
   };
 
   // Takes the interpreter's pending exception and clears it. With none pending (a host call that
@@ -29,6 +32,10 @@ class ConversionError {
   static ConversionError fetch();
   static ConversionError message(std::string text) {
     return ConversionError(Kind::kMessage, std::move(text));
+  }
+  // "Malformed query, " followed by `what`.
+  static ConversionError malformed_query(std::string_view what) {
+    return ConversionError(Kind::kMalformedQuery, "Malformed query, " + std::string(what));
   }
   // Carries the qualified name of `type`, "unknown" when that cannot be had.
   static ConversionError unsupported_type(PyTypeObject* type);
@@ -55,7 +62,8 @@ class ConversionError {
   std::string debug_form() const;
 
   // Sets the interpreter's pending exception: kPyErr re-raises the captured exception as it was,
-  // kMessage raises Exception(text), the two type kinds TypeError(display text). Consumes the error.
+  // kMessage raises Exception(text), the two type kinds TypeError(display text), kMalformedQuery
+  // ValueError(text). Consumes the error.
   void raise() &&;
 
  private:

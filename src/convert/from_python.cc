@@ -233,7 +233,13 @@ bool Converter::convert_wide_int(PyObject* object, Value& out) {
 bool Converter::convert_float(PyObject* object, Value& out) {
   double d = PyFloat_AsDouble(object);
   if (d == -1.0 && PyErr_Occurred()) return fail_with_pending();
-  out = std::isfinite(d) ? Value(Number::from_float(d)) : Value();
+  if (std::isfinite(d)) {
+    out = Value(Number::from_float(d));
+  } else if (options_.refuse_non_finite) {
+    return fail(ConversionError::malformed_query("NaN or infinity found in query"));
+  } else {
+    out = Value();
+  }
   return true;
 }
 

@@ -14,16 +14,20 @@ struct ConversionOptions {
   // Containers (lists, tuples, sets, dicts, mappings, sequences) may nest this many levels, the
   // outermost counting as the first; one more is refused with "Document nested too deeply".
   int max_depth;
+  // A NaN or an infinity becomes null, or is refused with the error kind kMalformedQuery.
+  bool refuse_non_finite = false;
 };
 
 // A document to store: as deep as a collection file lets it be.
-inline constexpr ConversionOptions kDocumentConversion{kMaxDocumentDepth};
+inline constexpr ConversionOptions kDocumentConversion{.max_depth = kMaxDocumentDepth};
 // The list of insert_many, one level around documents of kDocumentConversion's depth.
-inline constexpr ConversionOptions kDocumentListConversion{kMaxNestingDepth};
+inline constexpr ConversionOptions kDocumentListConversion{.max_depth = kMaxNestingDepth};
 // Query and update documents are never stored, so they may nest as deep as any value: enough to
-// name, compare or set any stored value.
-inline constexpr ConversionOptions kQueryConversion{kMaxNestingDepth};
-inline constexpr ConversionOptions kUpdateConversion{kMaxNestingDepth};
+// name, compare or set any stored value. A query refuses NaN and infinities, which as null would
+// match null fields.
+inline constexpr ConversionOptions kQueryConversion{.max_depth = kMaxNestingDepth,
+                                                    .refuse_non_finite = true};
+inline constexpr ConversionOptions kUpdateConversion{.max_depth = kMaxNestingDepth};
 
 // Converts `object` (borrowed) into a document value, within `options`: None, bool, int, float, str, list, tuple, set,
 // frozenset, dict and any collections.abc Sequence or Mapping, recursively. The first failure stops

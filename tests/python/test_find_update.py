@@ -93,6 +93,13 @@ def test_update_with_a_query_and_a_result(store):
     assert type(result[0]["n"]) is float
 
 
+def test_nan_and_infinity_become_null_in_documents_and_update_documents(store):
+    # Queries refuse them (test_hostile_input.py): there they would match null fields.
+    store.insert_many("c", [{"a": 1, "n": float("nan")}, {"a": 2, "n": 0}])
+    store.update("c", {"a": {"$set": [float("inf")]}, "n": {"$set": float("-inf")}}, {"a": 2})
+    assert store.find("c") == [{"a": 1, "n": None}, {"a": [None], "n": None}]
+
+
 def test_update_resets_the_cache_and_loads_on_demand(store, store_dir):
     (store_dir / "f.json").write_text('[{"n":1}]')
     assert store.find("f", {"n": 1}) == [{"n": 1}]

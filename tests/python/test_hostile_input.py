@@ -12,6 +12,7 @@ from conftest import NONE, UNWRAP, PanicException, Seq, file_tree
 
 BAD_JSON = "Error deserializing JSON"
 NUL = "file name contained an unexpected NUL byte"
+NOT_FINITE = "Malformed query, NaN or infinity found in query"
 SURROGATE = re.compile(r"'utf-8' codec can't encode character '\\ud800' in position \d+: surrogates not allowed")
 
 
@@ -255,6 +256,14 @@ CASES = [
     case("update-unknown-keyword", lambda z: z.update("c", {"i": {"$push": 1}}), PanicException, "Unknown update query operator found: $push"),
     case("update-query-compares-a-string", lambda z: z.update("c", {"i": 0}, {"s": {"$lt": 5}}), PanicException,
          host(ValueError("Malformed query, non-numeric value found for operator LessThan"))),
+    # NaN and infinities would match null fields: refused in queries, also when the answer is cached.
+    case("find-nan", lambda z: z.find("c", {"i": {"$ne": float("nan")}}), PanicException, NOT_FINITE),
+    case("find-infinity-inside-an-operand", lambda z: z.find("c", {"i": {"$eq": [1, {"x": float("inf")}]}}),
+         PanicException, NOT_FINITE),
+    case("find-nan-after-null-was-cached", lambda z: (z.find("c", {"s": {"$eq": None}}), z.find("c", {"s": {"$eq": float("nan")}})),
+         PanicException, NOT_FINITE),
+    case("update-query-minus-infinity", lambda z: z.update("c", {"i": 0}, {"s": {"$lt": float("-inf")}}),
+         PanicException, NOT_FINITE),
     # Values that cannot become documents, through every method that converts one.
     *[case(f"{carrier}-{name}", bound(call, value), PanicException, expected)
       for carrier, call in CARRIERS.items() for name, value, expected in REFUSED],
