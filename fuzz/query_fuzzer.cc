@@ -1,32 +1,123 @@
 // Reads arbitrary bytes as JSON text and, when it is an array, takes its first element as a query
 // document, its second as an update document and the rest as documents: the query is matched
 // against each document and the update applied to a copy of each. Errors are expected; crashes,
-// leaks and undefined behaviour are not. A query without conditions must match every document,
-// and an update must leave a document the writer can still write.
+// leaks and undefined behaviour are not. A query without conditions must match every document.
+// An update is applied as the store applies one: refused when a Set could nest a document beyond
+// the limit, and otherwise leaving a document within it that a collection file can hold, written
+// and read back; the copies prepared beforehand give the same result as copying as it goes. Each
+// Set is tried again with its operand nested to just within the limit and to just beyond it.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "query/field_path.h"
 #include "query/matcher.h"
 #include "query/query_engine.h"
 #include "query/updater.h"
 #include "value/json_reader.h"
 #include "value/json_writer.h"
+#include "value/limits.h"
 #include "value/value.h"
 
 namespace {
 
+using zarvel::kMaxDocumentDepth;
+using zarvel::nesting_depth;
 using zarvel::Object;
 using zarvel::QueryEngine;
 using zarvel::QueryOperator;
 using zarvel::UpdateOperator;
 using zarvel::Value;
 
+void check(bool holds, const char* failure) {
+  if (holds) return;
+  std::fprintf(stderr, "%s\n", failure);
+  __builtin_trap();
+}
+
 const Object* object_at(const zarvel::Array& items, std::size_t i) {
   return i < items.size() && items[i].is_object() ? &items[i].as_object() : nullptr;
+}
+
+// The text of `document` inside a collection file's array, read back.
+void check_written_and_read_back(const Value& document) {
+  std::string text = "[";
+  {
+    zarvel::StringSink sink(text);
+    zarvel::BufferedWriter out(sink);
+    check(zarvel::write_json(document, out, /*enclosing_levels=*/1) && out.flush(),
+          "an updated document cannot be written");
+  }
+  text += ']';
+  std::optional<Value> read = zarvel::parse_json(text);
+  check(read && read->as_array().size() == 1 &&
+            nesting_depth(read->as_array()[0]) == nesting_depth(document),
+        "an updated document does not read back");
+}
+
+// Applies `update` to a copy of `document` as the store would. False when the store refuses it.
+bool apply_as_the_store_would(const QueryEngine<UpdateOperator>& update, const Object& document) {
+  if (zarvel::deepest_set(update) > kMaxDocumentDepth) return false;
+  Value copied{Object(document)};
+  zarvel::apply_update(update, copied.as_object());
+  zarvel::PreparedUpdate prepared(update);
+  Object moved = document;
+  if (prepared.needs_copies()) prepared.count(moved);
+  prepared.prepare();
+  prepared.apply(moved);
+  check(moved == copied.as_object(), "prepared copies change a document differently");
+  check(nesting_depth(copied) <= kMaxDocumentDepth, "an update nested a document beyond the limit");
+  check_written_and_read_back(copied);
+  return true;
+}
+
+// `value` inside `levels` arrays.
+Value nested_in_arrays(Value value, int levels) {
+  for (int i = 0; i < levels; ++i) value = Value(zarvel::Array{std::move(value)});
+  return value;
+}
+
+// The update {path: {"$set": operand}}, for a path without a keyword segment at its end.
+std::optional<QueryEngine<UpdateOperator>> set_at(const std::vector<std::string>& fields,
+                                                  Value operand) {
+  std::string key;
+  for (std::size_t i = 0; i < fields.size(); ++i) key += (i == 0 ? "" : ".") + fields[i];
+  Object set;
+  set.insert_or_assign("$set", std::move(operand));
+  Object update;
+  update.insert_or_assign(key, Value(std::move(set)));
+  auto built = QueryEngine<UpdateOperator>::build(update, nullptr);
+  if (!built.ok()) return std::nullopt;
+  return std::move(built).value();
+}
+
+// Each Set of `update` again, its operand nested to the deepest the store accepts at its path,
+// then one level deeper, which the store refuses: rightly, since where the path resolves the
+// document would then go beyond the limit.
+void check_sets_at_the_limit(const QueryEngine<UpdateOperator>& update, const Object& document) {
+  for (const zarvel::Query<UpdateOperator>& query : update.queries()) {
+    if (query.op != UpdateOperator::Set) continue;
+    int path_levels = static_cast<int>(query.fields.size());
+    int room = kMaxDocumentDepth - path_levels - nesting_depth(query.value);
+    if (room < 0) continue;
+    auto at_limit = set_at(query.fields, nested_in_arrays(query.value, room));
+    check(at_limit && apply_as_the_store_would(*at_limit, document),
+          "a Set within the limit is refused");
+    auto beyond = set_at(query.fields, nested_in_arrays(query.value, room + 1));
+    check(beyond && !apply_as_the_store_would(*beyond, document),
+          "a Set beyond the limit is accepted");
+    Object changed = document;
+    zarvel::apply_update(*beyond, changed);
+    const Object* parent = zarvel::field_parent(document, query.fields);
+    if (parent != nullptr && parent->find(query.fields.back()) != nullptr) {
+      check(nesting_depth(Value(std::move(changed))) == kMaxDocumentDepth + 1,
+            "the limit is not exact");
+    }
+  }
 }
 
 }  // namespace
@@ -54,19 +145,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (document == nullptr) continue;
     if (query) {
       auto matched = zarvel::matches(*query, *document);
-      if (query->queries().empty() && !(matched.ok() && matched.value())) {
-        std::fprintf(stderr, "a query without conditions rejected a document\n");
-        __builtin_trap();
-      }
+      check(!query->queries().empty() || (matched.ok() && matched.value()),
+            "a query without conditions rejected a document");
     }
     if (update) {
-      Object changed = *document;
-      zarvel::apply_update(*update, changed);
-      std::string text = zarvel::to_json(Value(std::move(changed)));
-      if (text.empty() || text.front() != '{') {
-        std::fprintf(stderr, "an updated document is no longer an object\n");
-        __builtin_trap();
-      }
+      apply_as_the_store_would(*update, *document);
+      check_sets_at_the_limit(*update, *document);
     }
   }
   return 0;
