@@ -134,9 +134,8 @@ bool write_number(Number n, BufferedWriter& out) {
   return out.put(std::string_view(text, static_cast<std::size_t>(end - text)));
 }
 
-// `levels_left` is how many more arrays and objects may open. Running out fails the write as a
-// failing sink would: nothing deeper can be read back, and the recursion stays bounded.
-bool write_value(const Value& value, BufferedWriter& out, int levels_left) {
+// Null, a boolean, a number or a string; false for anything else.
+inline bool write_scalar(const Value& value, BufferedWriter& out) {
   switch (value.kind()) {
     case Kind::kNull:
       return out.put(std::string_view("null"));
@@ -146,36 +145,65 @@ bool write_value(const Value& value, BufferedWriter& out, int levels_left) {
       return write_number(value.as_number(), out);
     case Kind::kString:
       return write_string(value.as_string(), out);
-    case Kind::kArray: {
-      if (levels_left == 0 || !out.put('[')) return false;
-      bool first = true;
-      for (const Value& element : value.as_array()) {
-        if (!first && !out.put(',')) return false;
-        first = false;
-        if (!write_value(element, out, levels_left - 1)) return false;
-      }
-      return out.put(']');
-    }
-    case Kind::kObject: {
-      if (levels_left == 0 || !out.put('{')) return false;
-      bool first = true;
-      for (const Object::Member& member : value.as_object()) {
-        if (!first && !out.put(',')) return false;
-        first = false;
-        if (!write_string(member.key, out) || !out.put(':') || !write_value(member.value, out, levels_left - 1)) {
-          return false;
-        }
-      }
-      return out.put('}');
-    }
+    default:
+      return false;
   }
-  return false;
 }
+
+// Writes a value and what it holds. It counts the arrays and objects that may still open:
+// running out fails the write as a failing sink would, since nothing deeper can be read back,
+// and it keeps the recursion bounded. Scalars are written in place, so only arrays and objects
+// cost a call.
+class ValueWriter {
+ public:
+  ValueWriter(BufferedWriter& out, int levels_left) noexcept
+      : out_(out), levels_left_(levels_left) {}
+
+  bool write(const Value& value) {
+    if (value.is_array()) return write_array(value.as_array());
+    if (value.is_object()) return write_object(value.as_object());
+    return write_scalar(value, out_);
+  }
+
+ private:
+  bool write_item(const Value& value) {
+    return value.kind() < Kind::kArray ? write_scalar(value, out_) : write(value);
+  }
+
+  bool write_array(const Array& array) {
+    if (levels_left_-- == 0 || !out_.put('[')) return false;
+    bool first = true;
+    for (const Value& element : array) {
+      if (!first && !out_.put(',')) return false;
+      first = false;
+      if (!write_item(element)) return false;
+    }
+    ++levels_left_;
+    return out_.put(']');
+  }
+
+  bool write_object(const Object& object) {
+    if (levels_left_-- == 0 || !out_.put('{')) return false;
+    bool first = true;
+    for (const Object::Member& member : object) {
+      if (!first && !out_.put(',')) return false;
+      first = false;
+      if (!write_string(member.key, out_) || !out_.put(':') || !write_item(member.value)) {
+        return false;
+      }
+    }
+    ++levels_left_;
+    return out_.put('}');
+  }
+
+  BufferedWriter& out_;
+  int levels_left_;
+};
 
 }  // namespace
 
 bool write_json(const Value& value, BufferedWriter& out, int enclosing_levels) {
-  return write_value(value, out, kMaxNestingDepth - enclosing_levels);
+  return ValueWriter(out, kMaxNestingDepth - enclosing_levels).write(value);
 }
 
 std::string to_json(const Value& value) {
