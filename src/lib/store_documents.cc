@@ -151,11 +151,12 @@ Status Store::update(std::string_view name, Collection& collection,
   Array& documents = collection.documents;
   PreparedUpdate prepared(update);
   bool counting = prepared.needs_copies();
+  bool scanning = query != nullptr || counting;
   std::vector<bool> selected(documents.size(), true);
   for (std::size_t i = 0; i < documents.size(); ++i) {
     const Value& document = documents[i];
     if (!document.is_object()) return Status::panic_none();
-    if (query == nullptr && !counting) continue;
+    if (!scanning) continue;
     prefetch_ahead(documents, i);
     if (query != nullptr) {
       Result<bool> matched = matches(*query, document.as_object());
@@ -164,10 +165,18 @@ Status Store::update(std::string_view name, Collection& collection,
     }
     if (counting && selected[i]) prepared.count(document.as_object());
   }
-  prepared.prepare();
-  for (std::size_t i = 0; i < documents.size(); ++i) {
-    prefetch_ahead(documents, i);
-    if (selected[i]) prepared.apply(documents[i].as_object());
+  auto apply_to_selected = [&](auto&& apply) {
+    for (std::size_t i = 0; i < documents.size(); ++i) {
+      prefetch_ahead(documents, i);
+      if (selected[i]) apply(documents[i].as_object());
+    }
+  };
+  if (counting) {
+    prepared.prepare();
+    apply_to_selected([&prepared](Object& document) { prepared.apply(document); });
+  } else {
+    // No copy to prepare: the Sets copy values held inline, which cannot fail.
+    apply_to_selected([&update](Object& document) { apply_update(update, document); });
   }
   changed(name, collection);
   return Status();

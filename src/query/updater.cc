@@ -13,13 +13,11 @@ Value numeric_result(double result) {
   return std::isfinite(result) ? Value(Number::from_float(result)) : Value();
 }
 
-// The conditions of `engine` applied to `document`; `set(index, field)` stores the operand of
-// condition `index`, a Set, in `field`.
+// The conditions of `engine` applied to `document`; `set(query, field)` stores the operand of
+// `query`, a Set, in `field`.
 template <class SetField>
 void apply_conditions(const QueryEngine<UpdateOperator>& engine, Object& document, SetField&& set) {
-  const std::vector<Query<UpdateOperator>>& queries = engine.queries();
-  for (std::size_t i = 0; i < queries.size(); ++i) {
-    const Query<UpdateOperator>& query = queries[i];
+  for (const Query<UpdateOperator>& query : engine.queries()) {
     Object* parent = field_parent(document, query.fields);
     if (parent == nullptr) continue;
     const std::string& last = query.fields.back();
@@ -28,7 +26,7 @@ void apply_conditions(const QueryEngine<UpdateOperator>& engine, Object& documen
 
     switch (query.op) {
       case UpdateOperator::Set:
-        set(i, *field);
+        set(query, *field);
         break;
       case UpdateOperator::Add:
       case UpdateOperator::Substract:
@@ -60,7 +58,13 @@ bool is_prefix(const std::vector<std::string>& prefix, const std::vector<std::st
 
 void apply_update(const QueryEngine<UpdateOperator>& engine, Object& document) {
   apply_conditions(engine, document,
-                   [&engine](std::size_t i, Value& field) { field = engine.queries()[i].value; });
+                   [](const Query<UpdateOperator>& query, Value& field) { field = query.value; });
+}
+
+void PreparedUpdate::apply(Object& document) {
+  apply_conditions(engine_, document, [this](const Query<UpdateOperator>& query, Value& field) {
+    field = copy_of(static_cast<std::size_t>(&query - engine_.queries().data()));
+  });
 }
 
 PreparedUpdate::PreparedUpdate(const QueryEngine<UpdateOperator>& engine)
@@ -104,21 +108,12 @@ void PreparedUpdate::prepare() {
   }
 }
 
-Value PreparedUpdate::take(std::size_t index) {
+Value PreparedUpdate::copy_of(std::size_t index) {
   Copies& copies = copies_[index];
   if (copies.next < copies.end) return std::move(prepared_[copies.next++]);
-  // Not reached for a counted document; a copy made here could fail after documents changed.
+  // Without prepared copies: an operand whose copy cannot fail, or (never for a counted document)
+  // one that was not counted, whose copy could fail after documents changed.
   return engine_.queries()[index].value;
-}
-
-void PreparedUpdate::apply(Object& document) {
-  apply_conditions(engine_, document, [this](std::size_t i, Value& field) {
-    if (copies_[i].needed) {
-      field = take(i);
-    } else {
-      field = engine_.queries()[i].value;
-    }
-  });
 }
 
 int deepest_set(const QueryEngine<UpdateOperator>& engine) noexcept {

@@ -28,7 +28,7 @@ class PreparedUpdate {
   explicit PreparedUpdate(const QueryEngine<UpdateOperator>& engine);
 
   // Whether some Set copies an operand that takes memory. If not, there is nothing to count or
-  // prepare, and apply() needs neither.
+  // prepare, and apply_update serves as well as apply().
   bool needs_copies() const noexcept { return needs_copies_; }
   // Counts the copies `document`, as it is before the update, may take: one for each such Set
   // whose path resolves in it, or whose path an earlier Set may have made (its path is a prefix).
@@ -47,8 +47,8 @@ class PreparedUpdate {
     std::size_t next = 0;   // the next prepared copy to take
     std::size_t end = 0;    // one past the last
   };
-  // A prepared copy of condition `index`'s operand, moved out.
-  Value take(std::size_t index);
+  // A copy of the operand of condition `index`, a Set: a prepared one moved out where there is.
+  Value copy_of(std::size_t index);
 
   const QueryEngine<UpdateOperator>& engine_;
   std::vector<Copies> copies_;  // one per condition
