@@ -65,6 +65,9 @@ bool convert_or_panic(PyObject* object, const ConversionOptions& options, Value&
   return false;
 }
 
+// The trace goes to file descriptor 1 itself, past any redirection of sys.stdout.
+void write_to_standard_output(std::string_view lines) { (void)write_all(1, lines); }
+
 bool valid_name_or_raise(const std::string& name) {
   Status valid = validate_collection_name(name);
   if (valid.ok()) return true;
@@ -153,15 +156,13 @@ PyObject* find(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject
     if (!extract_string(bound[0], "collection_name", name)) return nullptr;
     PyObject* query = bound[1] == Py_None ? nullptr : bound[1];
     if (query != nullptr && !check_dict(query, "maybe_query")) return nullptr;
-    Result<SharedCollection> collection = store.collection(name);
-    if (!collection.ok()) return raise_status(collection.status());
-    if (query == nullptr) return documents_to_python(collection.value()->documents);
     Value query_value;
-    if (!convert_or_panic(query, kQueryConversion, query_value)) return nullptr;
-    Result<SharedAnswer> found = store.find(name, collection.value(), query_value.as_object());
+    if (query != nullptr && !convert_or_panic(query, kQueryConversion, query_value)) return nullptr;
+    Result<Store::Found> found = store.find(name, query != nullptr ? &query_value.as_object() : nullptr);
     if (!found.ok()) return raise_status(found.status());
-    const QueryAnswer& answer = *found.value();
-    return documents_to_python(answer.collection->documents, answer.positions);
+    const Array& documents = found.value().collection->documents;
+    if (found.value().answer == nullptr) return documents_to_python(documents);
+    return documents_to_python(documents, found.value().answer->positions);
   });
 }
 
@@ -181,34 +182,15 @@ PyObject* update(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
       return nullptr;
     }
     if (!valid_name_or_raise(name)) return nullptr;
-    // Every update empties the cache first, even one that fails later.
-    store.clear_cache();
-    Result<SharedCollection> collection = store.collection(name);
-    if (!collection.ok()) {
-      if (collection.status().kind() == ErrorKind::kPanic) return raise_status(collection.status());
-      return raise_status(Status::panic_unwrap(collection.status()));
-    }
     Value update_value;
     if (!convert_or_panic(bound[1], kUpdateConversion, update_value)) return nullptr;
-    std::string trace;
-    Result<QueryEngine<UpdateOperator>> update_engine =
-        QueryEngine<UpdateOperator>::build(update_value.as_object(), &trace);
-    // The trace goes to file descriptor 1 itself, past any redirection of sys.stdout.
-    (void)write_all(1, trace);
-    if (!update_engine.ok()) return raise_status(update_engine.status());
-    std::optional<QueryEngine<QueryOperator>> query_engine;
-    if (query != nullptr) {
-      Value query_value;
-      if (!convert_or_panic(query, kQueryConversion, query_value)) return nullptr;
-      Result<QueryEngine<QueryOperator>> built =
-          QueryEngine<QueryOperator>::build(query_value.as_object(), nullptr);
-      if (!built.ok()) return raise_status(built.status());
-      query_engine.emplace(std::move(built).value());
-    }
-    Status updated = store.update(name, *collection.value(), update_engine.value(),
-                                  query_engine ? &*query_engine : nullptr);
-    if (!updated.ok()) return raise_status(updated);
-    if (return_result) return documents_to_python(collection.value()->documents);
+    Value query_value;
+    if (query != nullptr && !convert_or_panic(query, kQueryConversion, query_value)) return nullptr;
+    Result<SharedCollection> updated =
+        store.update(name, update_value.as_object(), query != nullptr ? &query_value.as_object() : nullptr,
+                     write_to_standard_output);
+    if (!updated.ok()) return raise_status(updated.status());
+    if (return_result) return documents_to_python(updated.value()->documents);
     Py_RETURN_NONE;
   });
 }

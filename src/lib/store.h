@@ -2,6 +2,7 @@
 // cache of queries. Every operation returns its errors as values.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -41,8 +42,6 @@ class Store {
   // Loads the collection's file into the registry, replacing what was registered under the name.
   // ValueError "Collection with name '<name>' not found on disk" when there is no file.
   Status update_in_memory_collections(std::string_view name);
-  // The registered collection, loaded from its file first when it is not registered.
-  Result<SharedCollection> collection(std::string_view name);
 
   // Appends `value` to the collection, or each element when it is an array. A missing collection
   // is loaded from its file, or created when it has none.
@@ -53,16 +52,28 @@ class Store {
   // Appends the documents of an import file holding one array.
   Status insert_many_from_document(std::string_view name, const std::string& path);
 
-  // The documents of `collection` (registered as `name`) that match `query`, answered from the
-  // cache when the same query was answered on this collection since it last changed.
-  Result<SharedAnswer> find(std::string_view name, const SharedCollection& collection,
-                            const Object& query);
+  // The collection `name` (loaded from its file when it is not registered) and, for a query, the
+  // positions of the documents that match it; a null answer stands for every document. Answers
+  // come from the cache when the same query was answered on this collection since it last changed.
+  struct Found {
+    SharedCollection collection;
+    SharedAnswer answer;
+  };
+  Result<Found> find(std::string_view name, const Object* query);
   void clear_cache() { cache_.clear(); }
 
-  // Applies `update` to every document of `collection`, or to those matching `query`: all or
-  // nothing, since every check that can fail runs before the first change.
-  Status update(std::string_view name, Collection& collection,
-                const QueryEngine<UpdateOperator>& update, const QueryEngine<QueryOperator>* query);
+  // Where update sends its trace lines, two for each condition of the update document.
+  using TraceSink = std::function<void(std::string_view lines)>;
+  // Empties the cache, then applies the update document to every document of the collection `name`
+  // (loaded from its file when it is not registered), or to those matching `query`. Every failure
+  // is an internal failure, and changes no document. The collection, as it is afterwards.
+  Result<SharedCollection> update(std::string_view name, const Object& update, const Object* query,
+                                  const TraceSink& trace);
+  // The part of update that changes documents, once both documents are parsed: all or nothing,
+  // since every check that can fail runs before the first change.
+  Status update_documents(std::string_view name, Collection& collection,
+                          const QueryEngine<UpdateOperator>& update,
+                          const QueryEngine<QueryOperator>* query);
 
   // Writes one registered collection to its file. ValueError when the name is not registered.
   Status write(std::string_view name) const;
@@ -94,7 +105,13 @@ class Store {
   Status load_collection_file(const std::string& path, std::string_view name);
   // Registers the documents of the collection file at `path`, read as `content`.
   Status register_file_content(const std::string& path, std::string_view name, Value content);
+  // The registered collection, loaded from its file first when it is not registered.
+  Result<SharedCollection> collection(std::string_view name);
   SharedCollection lookup(std::string_view name) const;
+  // The documents of `collection` (registered as `name`) that match `query`, from the cache when
+  // it holds a current answer.
+  Result<SharedAnswer> answer_query(std::string_view name, const SharedCollection& collection,
+                                    const Object& query);
   // The collection an insert appends to: registered, loaded from its file, or created (`created`).
   Result<SharedCollection> collection_for_insert(std::string_view name, bool& created);
   // Appends `value`, or each element when it is an array, and forgets the collection's cached answers.

@@ -1,5 +1,6 @@
 // Inserting, importing, finding and updating documents.
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -115,8 +116,17 @@ Status Store::insert_many_from_document(std::string_view name, const std::string
   return insert_in_collection(name, std::move(content).value());
 }
 
-Result<SharedAnswer> Store::find(std::string_view name, const SharedCollection& collection,
-                                 const Object& query) {
+Result<Store::Found> Store::find(std::string_view name, const Object* query) {
+  Result<SharedCollection> collection = this->collection(name);
+  if (!collection.ok()) return std::move(collection).status();
+  if (query == nullptr) return Found{std::move(collection).value(), nullptr};
+  Result<SharedAnswer> answer = answer_query(name, collection.value(), *query);
+  if (!answer.ok()) return std::move(answer).status();
+  return Found{std::move(collection).value(), std::move(answer).value()};
+}
+
+Result<SharedAnswer> Store::answer_query(std::string_view name, const SharedCollection& collection,
+                                         const Object& query) {
   if (SharedAnswer cached = cache_.get(name, query); cached && cached->current_for(collection)) {
     return cached;
   }
@@ -139,8 +149,36 @@ Result<SharedAnswer> Store::find(std::string_view name, const SharedCollection& 
   return result;
 }
 
-Status Store::update(std::string_view name, Collection& collection,
-                     const QueryEngine<UpdateOperator>& update, const QueryEngine<QueryOperator>* query) {
+Result<SharedCollection> Store::update(std::string_view name, const Object& update,
+                                       const Object* query, const TraceSink& trace) {
+  if (Status valid = validate_collection_name(name); !valid.ok()) return valid;
+  // Every update empties the cache first, even one that fails later.
+  clear_cache();
+  Result<SharedCollection> collection = this->collection(name);
+  if (!collection.ok()) {
+    if (collection.status().kind() == ErrorKind::kPanic) return std::move(collection).status();
+    return Status::panic_unwrap(std::move(collection).status());
+  }
+  std::string lines;
+  Result<QueryEngine<UpdateOperator>> update_engine = QueryEngine<UpdateOperator>::build(update, &lines);
+  // The lines of the conditions read before a malformed one are written too.
+  trace(lines);
+  if (!update_engine.ok()) return std::move(update_engine).status();
+  std::optional<QueryEngine<QueryOperator>> query_engine;
+  if (query != nullptr) {
+    Result<QueryEngine<QueryOperator>> built = QueryEngine<QueryOperator>::build(*query, nullptr);
+    if (!built.ok()) return std::move(built).status();
+    query_engine.emplace(std::move(built).value());
+  }
+  Status applied = update_documents(name, *collection.value(), update_engine.value(),
+                                    query_engine ? &*query_engine : nullptr);
+  if (!applied.ok()) return applied;
+  return collection;
+}
+
+Status Store::update_documents(std::string_view name, Collection& collection,
+                               const QueryEngine<UpdateOperator>& update,
+                               const QueryEngine<QueryOperator>* query) {
   // Every check that can fail runs before the first change, so a failed update changes nothing.
   // A document deeper than a collection file allows could not be written, nor read back.
   if (deepest_set(update) > kMaxDocumentDepth) {
