@@ -142,7 +142,9 @@ TEST(JsonWriterTest, RefusesToNestBeyondTheLimitLikeAFailingSink) {
       RecordingSink sink;
       BufferedWriter out(sink);
       EXPECT_EQ(write_json(value, out, c.enclosing), c.written);
-      if (c.written) EXPECT_TRUE(out.flush() && sink.all() == to_json(value));
+      if (c.written) {
+        EXPECT_TRUE(out.flush() && sink.all() == to_json(value));
+      }
     }
   }
 }
