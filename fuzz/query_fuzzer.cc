@@ -99,21 +99,21 @@ std::optional<QueryEngine<UpdateOperator>> set_at(const std::vector<std::string>
 // then one level deeper, which the store refuses: rightly, since where the path resolves the
 // document would then go beyond the limit.
 void check_sets_at_the_limit(const QueryEngine<UpdateOperator>& update, const Object& document) {
-  for (const zarvel::Query<UpdateOperator>& query : update.queries()) {
-    if (query.op != UpdateOperator::Set) continue;
-    int path_levels = static_cast<int>(query.fields.size());
-    int room = kMaxDocumentDepth - path_levels - nesting_depth(query.value);
+  for (const zarvel::Condition<UpdateOperator>& condition : update.conditions()) {
+    if (condition.op != UpdateOperator::Set) continue;
+    int path_levels = static_cast<int>(condition.fields.size());
+    int room = kMaxDocumentDepth - path_levels - nesting_depth(condition.value);
     if (room < 0) continue;
-    auto at_limit = set_at(query.fields, nested_in_arrays(query.value, room));
+    auto at_limit = set_at(condition.fields, nested_in_arrays(condition.value, room));
     check(at_limit && apply_as_the_store_would(*at_limit, document),
           "a Set within the limit is refused");
-    auto beyond = set_at(query.fields, nested_in_arrays(query.value, room + 1));
+    auto beyond = set_at(condition.fields, nested_in_arrays(condition.value, room + 1));
     check(beyond && !apply_as_the_store_would(*beyond, document),
           "a Set beyond the limit is accepted");
     Object changed = document;
     zarvel::apply_update(*beyond, changed);
-    const Object* parent = zarvel::field_parent(document, query.fields);
-    if (parent != nullptr && parent->find(query.fields.back()) != nullptr) {
+    const Object* parent = zarvel::field_parent(document, condition.fields);
+    if (parent != nullptr && parent->find(condition.fields.back()) != nullptr) {
       check(nesting_depth(Value(std::move(changed))) == kMaxDocumentDepth + 1,
             "the limit is not exact");
     }
@@ -145,7 +145,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (document == nullptr) continue;
     if (query) {
       auto matched = zarvel::matches(*query, *document);
-      check(!query->queries().empty() || (matched.ok() && matched.value()),
+      check(!query->conditions().empty() || (matched.ok() && matched.value()),
             "a query without conditions rejected a document");
     }
     if (update) {

@@ -15,25 +15,25 @@ Status non_numeric(QueryOperator op) {
 }  // namespace
 
 Result<bool> matches(const QueryEngine<QueryOperator>& engine, const Object& document) {
-  for (const Query<QueryOperator>& query : engine.queries()) {
-    const Object* parent = field_parent(document, query.fields);
+  for (const Condition<QueryOperator>& condition : engine.conditions()) {
+    const Object* parent = field_parent(document, condition.fields);
     if (parent == nullptr) return false;
-    const Value* field = parent->find(query.fields.back());
+    const Value* field = parent->find(condition.fields.back());
     if (field == nullptr) return false;
 
     bool holds;
-    switch (query.op) {
+    switch (condition.op) {
       case QueryOperator::Equal:
-        holds = *field == query.value;
+        holds = *field == condition.value;
         break;
       case QueryOperator::NotEqual:
-        holds = !(*field == query.value);
+        holds = !(*field == condition.value);
         break;
       default: {
-        if (!field->is_number() || !query.value.is_number()) return non_numeric(query.op);
+        if (!field->is_number() || !condition.value.is_number()) return non_numeric(condition.op);
         double d = field->as_number().to_double();
-        double q = query.value.as_number().to_double();
-        switch (query.op) {
+        double q = condition.value.as_number().to_double();
+        switch (condition.op) {
           case QueryOperator::GreaterThan:
             holds = d > q;
             break;

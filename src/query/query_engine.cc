@@ -51,8 +51,8 @@ Result<Value> parse_query(std::string_view key, const Value& value, std::vector<
 template <class Op>
 Result<QueryEngine<Op>> QueryEngine<Op>::build(const Object& document, std::string* trace) {
   using Traits = OperatorTraits<Op>;
-  std::vector<Query<Op>> queries;
-  queries.reserve(document.size());
+  std::vector<Condition<Op>> conditions;
+  conditions.reserve(document.size());
   for (const Object::Member& member : document) {
     std::vector<std::string> fields;
     Result<Value> operand = parse_query(member.key, member.value, fields);
@@ -82,9 +82,9 @@ Result<QueryEngine<Op>> QueryEngine<Op>::build(const Object& document, std::stri
     // field to look up, so refuse it here, before any document is read.
     if (fields.empty()) return Status::panic("Missing field path for operator " + keyword);
 
-    queries.push_back(Query<Op>{std::move(fields), std::move(operand).value(), op});
+    conditions.push_back(Condition<Op>{std::move(fields), std::move(operand).value(), op});
   }
-  return QueryEngine(std::move(queries));
+  return QueryEngine(std::move(conditions));
 }
 
 template class QueryEngine<QueryOperator>;

@@ -14,7 +14,7 @@ namespace zarvel {
 // One condition: the field path (outermost key first), the operand and the operator. The
 // condition owns its copy of the operand.
 template <class Op>
-struct Query {
+struct Condition {
   std::vector<std::string> fields;
   Value value;
   Op op;
@@ -44,13 +44,13 @@ class QueryEngine {
   // build fails. Query engines never write to `trace`.
   static Result<QueryEngine> build(const Object& document, std::string* trace);
 
-  const std::vector<Query<Op>>& queries() const noexcept { return queries_; }
+  const std::vector<Condition<Op>>& conditions() const noexcept { return conditions_; }
 
  private:
-  explicit QueryEngine(std::vector<Query<Op>> queries) : queries_(std::move(queries)) {}
+  explicit QueryEngine(std::vector<Condition<Op>> conditions) : conditions_(std::move(conditions)) {}
 
   // Every path holds at least one segment.
-  std::vector<Query<Op>> queries_;
+  std::vector<Condition<Op>> conditions_;
 };
 
 extern template class QueryEngine<QueryOperator>;

@@ -13,34 +13,34 @@ Value numeric_result(double result) {
   return std::isfinite(result) ? Value(Number::from_float(result)) : Value();
 }
 
-// The conditions of `engine` applied to `document`; `set(query, field)` stores the operand of
-// `query`, a Set, in `field`.
+// The conditions of `engine` applied to `document`; `set(condition, field)` stores the operand of
+// `condition`, a Set, in `field`.
 template <class SetField>
 void apply_conditions(const QueryEngine<UpdateOperator>& engine, Object& document, SetField&& set) {
-  for (const Query<UpdateOperator>& query : engine.queries()) {
-    Object* parent = field_parent(document, query.fields);
+  for (const Condition<UpdateOperator>& condition : engine.conditions()) {
+    Object* parent = field_parent(document, condition.fields);
     if (parent == nullptr) continue;
-    const std::string& last = query.fields.back();
+    const std::string& last = condition.fields.back();
     Value* field = parent->find(last);
     if (field == nullptr) continue;
 
-    switch (query.op) {
+    switch (condition.op) {
       case UpdateOperator::Set:
-        set(query, *field);
+        set(condition, *field);
         break;
       case UpdateOperator::Add:
       case UpdateOperator::Substract:
-        if (field->is_number() && query.value.is_number()) {
+        if (field->is_number() && condition.value.is_number()) {
           double v = field->as_number().to_double();
-          double q = query.value.as_number().to_double();
-          *field = numeric_result(query.op == UpdateOperator::Add ? v + q : v - q);
+          double q = condition.value.as_number().to_double();
+          *field = numeric_result(condition.op == UpdateOperator::Add ? v + q : v - q);
         }
         break;
       case UpdateOperator::Increment:
       case UpdateOperator::Decrement:
         if (field->is_number()) {
           double v = field->as_number().to_double();
-          *field = numeric_result(query.op == UpdateOperator::Increment ? v + 1.0 : v - 1.0);
+          *field = numeric_result(condition.op == UpdateOperator::Increment ? v + 1.0 : v - 1.0);
         }
         break;
       case UpdateOperator::Delete:
@@ -58,39 +58,39 @@ bool is_prefix(const std::vector<std::string>& prefix, const std::vector<std::st
 
 void apply_update(const QueryEngine<UpdateOperator>& engine, Object& document) {
   apply_conditions(engine, document,
-                   [](const Query<UpdateOperator>& query, Value& field) { field = query.value; });
+                   [](const Condition<UpdateOperator>& condition, Value& field) { field = condition.value; });
 }
 
 void PreparedUpdate::apply(Object& document) {
-  apply_conditions(engine_, document, [this](const Query<UpdateOperator>& query, Value& field) {
-    field = copy_of(static_cast<std::size_t>(&query - engine_.queries().data()));
+  apply_conditions(engine_, document, [this](const Condition<UpdateOperator>& condition, Value& field) {
+    field = copy_of(static_cast<std::size_t>(&condition - engine_.conditions().data()));
   });
 }
 
 PreparedUpdate::PreparedUpdate(const QueryEngine<UpdateOperator>& engine)
-    : engine_(engine), copies_(engine.queries().size()) {
-  const std::vector<Query<UpdateOperator>>& queries = engine.queries();
-  for (std::size_t i = 0; i < queries.size(); ++i) {
-    if (queries[i].op != UpdateOperator::Set) continue;
+    : engine_(engine), copies_(engine.conditions().size()) {
+  const std::vector<Condition<UpdateOperator>>& conditions = engine.conditions();
+  for (std::size_t i = 0; i < conditions.size(); ++i) {
+    if (conditions[i].op != UpdateOperator::Set) continue;
     // Only a Set replaces a value with one that may hold objects, so only an earlier Set at a
     // prefix of this path can make it resolve where it did not.
     for (std::size_t j = 0; j < i && !copies_[i].always; ++j) {
       copies_[i].always =
-          queries[j].op == UpdateOperator::Set && is_prefix(queries[j].fields, queries[i].fields);
+          conditions[j].op == UpdateOperator::Set && is_prefix(conditions[j].fields, conditions[i].fields);
     }
-    copies_[i].needed = queries[i].value.copy_allocates();
+    copies_[i].needed = conditions[i].value.copy_allocates();
     needs_copies_ = needs_copies_ || copies_[i].needed;
   }
 }
 
 void PreparedUpdate::count(const Object& document) noexcept {
-  const std::vector<Query<UpdateOperator>>& queries = engine_.queries();
-  for (std::size_t i = 0; i < queries.size(); ++i) {
+  const std::vector<Condition<UpdateOperator>>& conditions = engine_.conditions();
+  for (std::size_t i = 0; i < conditions.size(); ++i) {
     Copies& copies = copies_[i];
     if (!copies.needed) continue;
     if (!copies.always) {
-      const Object* parent = field_parent(document, queries[i].fields);
-      if (parent == nullptr || parent->find(queries[i].fields.back()) == nullptr) continue;
+      const Object* parent = field_parent(document, conditions[i].fields);
+      if (parent == nullptr || parent->find(conditions[i].fields.back()) == nullptr) continue;
     }
     ++copies.count;
   }
@@ -103,7 +103,7 @@ void PreparedUpdate::prepare() {
   for (std::size_t i = 0; i < copies_.size(); ++i) {
     Copies& copies = copies_[i];
     copies.next = prepared_.size();
-    for (std::size_t n = 0; n < copies.count; ++n) prepared_.push_back(engine_.queries()[i].value);
+    for (std::size_t n = 0; n < copies.count; ++n) prepared_.push_back(engine_.conditions()[i].value);
     copies.end = prepared_.size();
   }
 }
@@ -113,14 +113,14 @@ Value PreparedUpdate::copy_of(std::size_t index) {
   if (copies.next < copies.end) return std::move(prepared_[copies.next++]);
   // Without prepared copies: an operand whose copy cannot fail, or (never for a counted document)
   // one that was not counted, whose copy could fail after documents changed.
-  return engine_.queries()[index].value;
+  return engine_.conditions()[index].value;
 }
 
 int deepest_set(const QueryEngine<UpdateOperator>& engine) noexcept {
   int deepest = 0;
-  for (const Query<UpdateOperator>& query : engine.queries()) {
-    if (query.op != UpdateOperator::Set) continue;
-    deepest = std::max(deepest, static_cast<int>(query.fields.size()) + nesting_depth(query.value));
+  for (const Condition<UpdateOperator>& condition : engine.conditions()) {
+    if (condition.op != UpdateOperator::Set) continue;
+    deepest = std::max(deepest, static_cast<int>(condition.fields.size()) + nesting_depth(condition.value));
   }
   return deepest;
 }

@@ -28,14 +28,14 @@ void expect_conditions(const char* document, const std::vector<Expected>& expect
   Result<QueryEngine<QueryOperator>> engine = QueryEngine<QueryOperator>::build(json_object(document), &trace);
   ASSERT_TRUE(engine.ok()) << engine.status().message();
   EXPECT_EQ(trace, "");  // only update documents are traced
-  const auto& queries = engine.value().queries();
-  ASSERT_EQ(queries.size(), expected.size());
-  for (std::size_t i = 0; i < queries.size(); ++i) {
-    EXPECT_EQ(queries[i].fields, expected[i].path) << "condition " << i;
-    EXPECT_EQ(queries[i].op, expected[i].op) << "condition " << i;
+  const auto& conditions = engine.value().conditions();
+  ASSERT_EQ(conditions.size(), expected.size());
+  for (std::size_t i = 0; i < conditions.size(); ++i) {
+    EXPECT_EQ(conditions[i].fields, expected[i].path) << "condition " << i;
+    EXPECT_EQ(conditions[i].op, expected[i].op) << "condition " << i;
     Value operand = json(expected[i].operand);
-    EXPECT_TRUE(queries[i].value == operand)
-        << "condition " << i << ": " << show(queries[i].value) << " vs " << show(operand);
+    EXPECT_TRUE(conditions[i].value == operand)
+        << "condition " << i << ": " << show(conditions[i].value) << " vs " << show(operand);
   }
 }
 

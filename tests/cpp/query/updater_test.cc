@@ -76,7 +76,7 @@ TEST(UpdaterTest, SetStoresItsOwnCopy) {
   apply_update(engine.value(), second);
   first.find("a")->as_object().find("b")->as_array().clear();
   EXPECT_TRUE(second == json_object(R"({"a": {"b": [1]}})")) << show(second);
-  EXPECT_TRUE(engine.value().queries()[0].value == testing::json(R"({"b": [1]})"));
+  EXPECT_TRUE(engine.value().conditions()[0].value == testing::json(R"({"b": [1]})"));
 }
 
 TEST(UpdaterTest, DeepestSetCountsThePathAndTheOperand) {
