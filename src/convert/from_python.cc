@@ -1,6 +1,6 @@
 #include "convert/from_python.h"
 
-#include "convert/key_memo.h"
+#include "convert/key_table.h"
 
 #include <algorithm>
 #include <cmath>
@@ -164,7 +164,7 @@ class Converter {
   std::optional<ConversionError> error_;
   std::vector<PyObject*> pinned_entries_;
   std::vector<Member> members_;
-  KeyMemo keys_;
+  KeyTable<64> keys_;
 };
 
 bool Converter::convert(PyObject* object, Value& out, int depth) {
@@ -244,7 +244,7 @@ bool Converter::convert_float(PyObject* object, Value& out) {
 }
 
 bool Converter::convert_key(PyObject* key, Key& out) {
-  if (const Key* known = keys_.find(key)) {
+  if (const Key* known = keys_.key_of(key)) {
     out = *known;
     return true;
   }
@@ -255,7 +255,7 @@ bool Converter::convert_key(PyObject* key, Key& out) {
   const char* text = PyUnicode_AsUTF8AndSize(key, &size);
   if (text == nullptr) return fail_with_pending();
   out = Key(std::string_view(text, static_cast<std::size_t>(size)));
-  keys_.remember(key, out);
+  keys_.remember_key(key, out);
   return true;
 }
 

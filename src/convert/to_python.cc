@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "binding/py_ref.h"
+#include "convert/key_table.h"
 #include "value/limits.h"
 
 namespace zarvel {
@@ -36,61 +37,6 @@ PyObject* new_str(std::string_view text) {
   return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
 }
 
-// The str objects made for object keys, kept while one conversion call runs: the documents of a
-// result mostly share their keys, and a reused str also carries its hash, which the dict insert
-// then need not compute. Direct-mapped: a colliding key simply replaces the slot's.
-class KeyCache {
- public:
-  KeyCache() = default;
-  KeyCache(const KeyCache&) = delete;
-  KeyCache& operator=(const KeyCache&) = delete;
-  ~KeyCache() {
-    for (Slot& slot : slots_) Py_XDECREF(slot.str);
-  }
-
-  // A new reference to a str holding `key`; null with an exception set on failure.
-  PyObject* get(std::string_view key) {
-    if (key.size() > kMaxCachedSize) return new_str(key);
-    Slot& slot = slots_[slot_index(key)];
-    if (slot.str != nullptr && std::string_view(slot.bytes) == key) return Py_NewRef(slot.str);
-    PyObject* str = new_str(key);
-    if (str == nullptr) return nullptr;
-    Py_XSETREF(slot.str, Py_NewRef(str));
-    slot.bytes.assign(key);
-    return str;
-  }
-
- private:
-  static constexpr std::size_t kSlotCount = 512;  // a power of two
-  static constexpr std::size_t kMaxCachedSize = 64;
-
-  struct Slot {
-    std::string bytes;
-    PyObject* str = nullptr;  // strong
-  };
-
-  // Mixes the length with the first and last (up to) eight bytes: keys that share a prefix, like
-  // "field_1" and "field_2", differ at the end.
-  static std::size_t slot_index(std::string_view key) {
-    std::uint64_t head = 0;
-    std::uint64_t tail = 0;
-    std::size_t size = key.size();
-    if (size >= 8) {
-      std::memcpy(&head, key.data(), 8);
-      std::memcpy(&tail, key.data() + size - 8, 8);
-    } else {
-      std::memcpy(&head, key.data(), size);
-    }
-    std::uint64_t h = (size + 1) * 0x9E3779B97F4A7C15ULL;
-    h = (h ^ head) * 0xFF51AFD7ED558CCDULL;
-    h = (h ^ tail) * 0xC4CEB9FE1A85EC53ULL;
-    h ^= h >> 29;
-    return static_cast<std::size_t>(h & (kSlotCount - 1));
-  }
-
-  std::array<Slot, kSlotCount> slots_;
-};
-
 class ToPython {
  public:
   // `levels_left` is how many more arrays and objects may open below this point. No stored value
@@ -99,6 +45,8 @@ class ToPython {
 
  private:
   PyObject* convert_number(Number number);
+  // A new reference to a str holding `key`; null with an exception set on failure.
+  PyObject* str_for_key(std::string_view key);
   PyObject* convert_array(const Array& array, int levels_left);
   PyObject* convert_object(const Object& object, int levels_left);
   static PyObject* too_deep() {
@@ -106,7 +54,7 @@ class ToPython {
     return nullptr;
   }
 
-  KeyCache keys_;
+  KeyTable<512> keys_;
 };
 
 PyObject* ToPython::convert(const Value& value, int levels_left) {
@@ -126,6 +74,13 @@ PyObject* ToPython::convert(const Value& value, int levels_left) {
   }
   PyErr_SetString(PyExc_SystemError, "document value of unknown kind");
   return nullptr;
+}
+
+PyObject* ToPython::str_for_key(std::string_view key) {
+  if (PyObject* known = keys_.str_of(key)) return Py_NewRef(known);
+  PyObject* str = new_str(key);
+  if (str != nullptr) keys_.remember_str(key, str);
+  return str;
 }
 
 PyObject* ToPython::convert_number(Number number) {
@@ -166,7 +121,7 @@ PyObject* ToPython::convert_object(const Object& object, int levels_left) {
   PyRef dict = PyRef::steal(new_dict(object.size()));
   if (!dict) return nullptr;
   for (const Object::Member& member : object) {
-    PyRef key = PyRef::steal(keys_.get(member.key));
+    PyRef key = PyRef::steal(str_for_key(member.key));
     if (!key) return nullptr;
     PyRef item = PyRef::steal(convert(member.value, levels_left));
     if (!item) return nullptr;

@@ -1,0 +1,93 @@
+// The member keys of one conversion call paired with their str objects, both ways: the documents
+// of a call mostly share their keys, so each key is read from a str, or made into one, once.
+// Direct-mapped: a colliding entry simply replaces the slot's. Each slot holds its str, so the
+// address of a remembered str cannot be taken by another object while the table lives.
+#pragma once
+
+#include <Python.h>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+#include "binding/py_ref.h"
+#include "value/key.h"
+
+namespace zarvel {
+
+template <std::size_t SlotCount>
+class KeyTable {
+  static_assert((SlotCount & (SlotCount - 1)) == 0, "slots are picked by masking");
+
+ public:
+  KeyTable() = default;
+  KeyTable(const KeyTable&) = delete;
+  KeyTable& operator=(const KeyTable&) = delete;
+
+  // Python to value: the key made before from this very str object, or null.
+  const Key* key_of(PyObject* str) const noexcept {
+    const Slot& slot = slots_[by_address(str)];
+    return slot.str.get() == str ? &slot.key : nullptr;
+  }
+  // Remembers short keys of exact str objects only: those copy as 16 bytes, and releasing an
+  // exact str that a colliding key pushes out runs no Python code in the middle of a conversion.
+  void remember_key(PyObject* str, const Key& key) {
+    if (!PyUnicode_CheckExact(str) || key.size() > Key::kInlineCapacity) return;
+    Slot& slot = slots_[by_address(str)];
+    slot.str = PyRef::borrow(str);
+    slot.key = key;
+  }
+
+  // Value to Python: a str made before for `key` (borrowed), or null.
+  PyObject* str_of(std::string_view key) const noexcept {
+    if (key.size() > kMaxStrKeySize) return nullptr;
+    const Slot& slot = slots_[by_bytes(key)];
+    return slot.str && slot.key.equals(key) ? slot.str.get() : nullptr;
+  }
+  void remember_str(std::string_view key, PyObject* str) {
+    if (key.size() > kMaxStrKeySize) return;
+    Slot& slot = slots_[by_bytes(key)];
+    slot.str = PyRef::borrow(str);
+    slot.key = Key(key);
+  }
+
+ private:
+  // Longer keys are rare and dear to compare; they are made afresh.
+  static constexpr std::size_t kMaxStrKeySize = 64;
+
+  struct Slot {
+    PyRef str;
+    Key key;
+  };
+
+  // Objects are 16-byte aligned; the higher bits spread neighbouring allocations.
+  static std::size_t by_address(PyObject* str) noexcept {
+    auto address = reinterpret_cast<std::uintptr_t>(str);
+    return static_cast<std::size_t>((address >> 4) ^ (address >> 10)) & (SlotCount - 1);
+  }
+
+  // Mixes the length with the first and last (up to) eight bytes: keys that share a prefix, like
+  // "field_1" and "field_2", differ at the end.
+  static std::size_t by_bytes(std::string_view key) noexcept {
+    std::uint64_t head = 0;
+    std::uint64_t tail = 0;
+    std::size_t size = key.size();
+    if (size >= 8) {
+      std::memcpy(&head, key.data(), 8);
+      std::memcpy(&tail, key.data() + size - 8, 8);
+    } else {
+      std::memcpy(&head, key.data(), size);
+    }
+    std::uint64_t h = (size + 1) * 0x9E3779B97F4A7C15ULL;
+    h = (h ^ head) * 0xFF51AFD7ED558CCDULL;
+    h = (h ^ tail) * 0xC4CEB9FE1A85EC53ULL;
+    h ^= h >> 29;
+    return static_cast<std::size_t>(h & (SlotCount - 1));
+  }
+
+  std::array<Slot, SlotCount> slots_;
+};
+
+}  // namespace zarvel
