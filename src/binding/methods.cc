@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "base/compat_texts.h"
 #include "binding/arguments.h"
 #include "binding/errors.h"
 #include "binding/py_ref.h"
@@ -61,7 +62,7 @@ bool convert_or_panic(PyObject* object, const ConversionOptions& options, Value&
     raise_panic(error.display(), where);
     return false;
   }
-  raise_panic("called `Result::unwrap()` on an `Err` value: " + error.debug_form(), where);
+  raise_panic(std::string(kUnwrapErrPrefix) + error.debug_form(), where);
   return false;
 }
 

@@ -1,5 +1,6 @@
 #include "convert/conversion_error.h"
 
+#include "base/compat_texts.h"
 #include "convert/debug_form.h"
 
 namespace zarvel {
@@ -84,13 +85,13 @@ std::string ConversionError::debug_form() const {
     case Kind::kPyErr:
       return pyerr_debug_form(exception_.get());
     case Kind::kMessage:
-      return "Message(" + quoted_debug_string(text_) + ")";
+      return variant_debug_form("Message", text_);
     case Kind::kUnsupportedType:
-      return "UnsupportedType(" + quoted_debug_string(text_) + ")";
+      return variant_debug_form("UnsupportedType", text_);
     case Kind::kUnexpectedType:
-      return "UnexpectedType(" + quoted_debug_string(text_) + ")";
+      return variant_debug_form("UnexpectedType", text_);
     case Kind::kMalformedQuery:
-      return "MalformedQuery(" + quoted_debug_string(text_) + ")";
+      return variant_debug_form("MalformedQuery", text_);
   }
   return {};
 }

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/compat_texts.h"
 #include "lib/file_system.h"
 #include "lib/temporary_file.h"
 #include "value/json_reader.h"
@@ -39,84 +40,13 @@ class FileSink final : public ByteSink {
   Status error_;
 };
 
-const char* error_kind_name(int errnum) {
-  switch (errnum) {
-    case EPERM:
-    case EACCES:
-      return "PermissionDenied";
-    case ENOENT:
-      return "NotFound";
-    case EEXIST:
-      return "AlreadyExists";
-    case ENOTDIR:
-      return "NotADirectory";
-    case EISDIR:
-      return "IsADirectory";
-    case ENOTEMPTY:
-      return "DirectoryNotEmpty";
-    case EROFS:
-      return "ReadOnlyFilesystem";
-    case ELOOP:
-      return "FilesystemLoop";
-    case ENAMETOOLONG:
-      return "InvalidFilename";
-    case EXDEV:
-      return "CrossesDevices";
-    case ENOSPC:
-      return "StorageFull";
-    case EDQUOT:
-      return "FilesystemQuotaExceeded";
-    case EFBIG:
-      return "FileTooLarge";
-    case EMLINK:
-      return "TooManyLinks";
-    case EBUSY:
-      return "ResourceBusy";
-    case ETXTBSY:
-      return "ExecutableFileBusy";
-    case EINVAL:
-      return "InvalidInput";
-    case EINTR:
-      return "Interrupted";
-    case ENOMEM:
-      return "OutOfMemory";
-    case EAGAIN:
-      return "WouldBlock";
-    case EPIPE:
-      return "BrokenPipe";
-    case ESPIPE:
-      return "NotSeekable";
-    case EDEADLK:
-      return "Deadlock";
-    case E2BIG:
-      return "ArgumentListTooLong";
-    case ESTALE:
-      return "StaleNetworkFileHandle";
-    case ENOSYS:
-      return "Unsupported";
-    default:
-      return "Uncategorized";
-  }
-}
-
 // The detailed form of the error carried by a failed file-system Status.
 std::string detailed_form(const Status& status) {
   if (status.os_errno() == 0) return status.message();
-  return os_detailed_form(status.os_errno());
+  return os_debug_form(status.os_errno());
 }
 
 }  // namespace
-
-std::string os_detailed_form(int errnum) {
-  std::string text = std::strerror(errnum);
-  std::string escaped;
-  for (char c : text) {
-    if (c == '"' || c == '\\') escaped += '\\';
-    escaped += c;
-  }
-  return "Os { code: " + std::to_string(errnum) + ", kind: " + error_kind_name(errnum) +
-         ", message: \"" + escaped + "\" }";
-}
 
 namespace {
 
@@ -199,10 +129,10 @@ Status write_collection_file(const std::string& path, std::span<const Value> doc
   written = written && out.put(']');
   if (!written) return Status::value_error("Error serializing JSON");
   if (!out.flush()) {
-    return Status::panic("called `Result::unwrap()` on an `Err` value: " + detailed_form(sink.error()));
+    return Status::panic(std::string(kUnwrapErrPrefix) + detailed_form(sink.error()));
   }
   if (Status synced = temporary.value().sync(); !synced.ok()) {
-    return Status::panic("called `Result::unwrap()` on an `Err` value: " + detailed_form(synced));
+    return Status::panic(std::string(kUnwrapErrPrefix) + detailed_form(synced));
   }
   if (Status renamed = temporary.value().replace_target(); !renamed.ok()) {
     return Status::os_error("Error renaming file: " + detailed_form(renamed));

@@ -41,7 +41,5 @@ Status write_collection_file(const std::string& path, std::span<const Value> doc
 // result is EEXIST. Failures are the system's errors as they are.
 Status create_collection_file(const std::string& path, std::string_view content);
 
-// "Os { code: 13, kind: PermissionDenied, message: \"Permission denied\" }".
-std::string os_detailed_form(int errnum);
 
 }  // namespace zarvel

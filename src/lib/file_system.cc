@@ -13,6 +13,8 @@
 #include <sys/syscall.h>
 #endif
 
+#include "base/compat_texts.h"
+
 namespace zarvel {
 
 namespace {
@@ -20,7 +22,7 @@ namespace {
 // The kernel reads paths as C strings: a NUL inside would silently cut the path short.
 bool has_nul(const std::string& path) { return path.find('\0') != std::string::npos; }
 
-Status nul_in_path() { return Status::os_text("file name contained an unexpected NUL byte"); }
+Status nul_in_path() { return Status::os_text(std::string(kNulInFileName)); }
 
 #ifndef RENAME_NOREPLACE
 #define RENAME_NOREPLACE (1 << 0)
@@ -176,7 +178,7 @@ Status write_all(int fd, std::string_view bytes) {
       if (errno == EINTR) continue;
       return Status::os(errno);
     }
-    if (written == 0) return Status::os_text("failed to write whole buffer");
+    if (written == 0) return Status::os_text(std::string(kShortWrite));
     bytes.remove_prefix(static_cast<std::size_t>(written));
   }
   return Status();

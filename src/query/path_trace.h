@@ -6,12 +6,8 @@
 
 namespace zarvel {
 
-// Appends the path as a bracketed list: each segment in double quotes, separated by ", ", `[]`
-// when empty. Inside a segment `"` and `\` get a backslash; tab, carriage return, line feed and
-// NUL become \t, \r, \n and \0; other non-printable code points (controls, format characters,
-// separators other than the space, private-use and noncharacter code points, the unassigned
-// planes) become \u{hex}, lowercase without leading zeros. A byte that is not part of valid
-// UTF-8 is written as \xHH.
+// Appends the path as a bracketed list: each segment quoted as a debug form quotes a string
+// (append_quoted), separated by ", ", `[]` when empty.
 void append_fields_list(std::string& out, const std::vector<std::string>& fields);
 
 }  // namespace zarvel

@@ -1,6 +1,6 @@
 #include "value/status.h"
 
-#include <cstring>
+#include "base/compat_texts.h"
 
 namespace zarvel {
 
@@ -17,17 +17,13 @@ Status Status::panic(std::string message, std::source_location where) {
 }
 
 Status Status::panic_none(std::source_location where) {
-  return panic("called `Option::unwrap()` on a `None` value", where);
+  return panic(std::string(kUnwrapNone), where);
 }
 
 Status Status::panic_unwrap(Status cause, std::source_location where) {
-  Status status = panic("called `Result::unwrap()` on an `Err` value: ", where);
+  Status status = panic(std::string(kUnwrapErrPrefix), where);
   status.cause_ = std::make_shared<const Status>(std::move(cause));
   return status;
-}
-
-std::string os_short_form(int errnum) {
-  return std::string(std::strerror(errnum)) + " (os error " + std::to_string(errnum) + ")";
 }
 
 }  // namespace zarvel

@@ -13,14 +13,14 @@ namespace zarvel {
 enum class ErrorKind : unsigned char {
   kOk,
   // An operating-system error passed on as it is: the binding picks the OSError subclass from the
-  // error number, and the message is the short form ("No such file or directory (os error 2)").
+  // error number, and the message is its short form (os_short_form).
   // errnum 0 marks an error without a number; its message is its own text.
   kOs,
   kOsError,     // plain OSError with the store's own message
   kValueError,  // ValueError with the store's own message
   kNotImplemented,
   // An internal failure: the operation stops and the caller receives PanicException. When a cause
-  // is attached the message is "called `Result::unwrap()` on an `Err` value: " followed by the
+  // is attached the message is kUnwrapErrPrefix followed by the
   // cause's debug form, which only the binding can render (it is a Python repr).
   kPanic,
 };
@@ -42,7 +42,7 @@ class [[nodiscard]] Status {
   }
   static Status panic(std::string message,
                       std::source_location where = std::source_location::current());
-  // "called `Option::unwrap()` on a `None` value": an expected value was absent.
+  // kUnwrapNone: an expected value was absent.
   static Status panic_none(std::source_location where = std::source_location::current());
   // An error that was not expected here; the panic message is built from its debug form.
   static Status panic_unwrap(Status cause,
@@ -75,9 +75,6 @@ class [[nodiscard]] Status {
   std::shared_ptr<const Status> cause_;
   std::source_location where_;
 };
-
-// The system's text for an error number followed by " (os error N)".
-std::string os_short_form(int errnum);
 
 // A value or the Status that explains its absence.
 template <typename T>

@@ -1,6 +1,7 @@
 // UTF-8 validation: well-formed sequences only (no overlongs, no surrogates, nothing past U+10FFFF).
 #pragma once
 
+#include <cstddef>
 #include <string_view>
 
 namespace zarvel {
@@ -39,5 +40,25 @@ inline bool is_valid_utf8_sequence(const unsigned char* s, int length) {
 }
 
 bool is_valid_utf8(std::string_view bytes) noexcept;
+
+// Decodes the well-formed sequence at the front of `bytes` into `code_point`; its length, or 0
+// when `bytes` is empty or does not start with one.
+inline std::size_t decode_utf8(std::string_view bytes, char32_t& code_point) noexcept {
+  if (bytes.empty()) return 0;
+  auto s = reinterpret_cast<const unsigned char*>(bytes.data());
+  if (s[0] < 0x80) {
+    code_point = s[0];
+    return 1;
+  }
+  int length = utf8_sequence_length(s[0]);
+  if (length == 0 || bytes.size() < static_cast<std::size_t>(length) ||
+      !is_valid_utf8_sequence(s, length)) {
+    return 0;
+  }
+  static constexpr unsigned char kLeadBits[] = {0, 0, 0x1F, 0x0F, 0x07};
+  code_point = s[0] & kLeadBits[length];
+  for (int i = 1; i < length; ++i) code_point = (code_point << 6) | (s[i] & 0x3F);
+  return static_cast<std::size_t>(length);
+}
 
 }  // namespace zarvel

@@ -111,6 +111,7 @@ REFUSED = [
     ("user-class", Outer.Inner(), f'{UNWRAP}UnsupportedType("Outer.Inner")'),
     ("object-deep-inside", {"deep": [1, {"x": object()}]}, f'{UNWRAP}UnsupportedType("object")'),
     ("type-name-with-escapes", type('Odd"\\\n\t\x01Name', (), {})(), UNWRAP + 'UnsupportedType("Odd\\"\\\\\\n\\t\\u{1}Name")'),
+    ("type-name-with-a-format-character", type("Zero\u200bWidth", (), {})(), UNWRAP + 'UnsupportedType("Zero\\u{200b}Width")'),
     ("lone-surrogate", "\ud800", host(UnicodeEncodeError("utf-8", "\ud800", 0, 1, "surrogates not allowed"))),
     ("lone-surrogate-key", {"\udc00": 1}, host(UnicodeEncodeError("utf-8", "\udc00", 0, 1, "surrogates not allowed"))),
     ("self-list", LOOP_LIST, message("Document nested too deeply")),
