@@ -4,8 +4,8 @@
 #include <string_view>
 #include <vector>
 
-#include "binding/py_ref.h"
 #include "convert/conversion_error.h"
+#include "python/py_ref.h"
 
 namespace zarvel {
 

@@ -3,7 +3,7 @@
 
 #include <Python.h>
 
-#include "binding/py_ref.h"
+#include "python/py_ref.h"
 #include "value/status.h"
 
 namespace zarvel {

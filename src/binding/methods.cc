@@ -7,12 +7,12 @@
 #include "base/compat_texts.h"
 #include "binding/arguments.h"
 #include "binding/errors.h"
-#include "binding/py_ref.h"
 #include "binding/zarvel_object.h"
 #include "convert/from_python.h"
 #include "convert/to_python.h"
 #include "lib/collection_path.h"
 #include "lib/file_system.h"
+#include "python/py_ref.h"
 
 namespace zarvel {
 

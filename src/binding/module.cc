@@ -3,8 +3,8 @@
 
 #include "binding/errors.h"
 #include "binding/methods.h"
-#include "binding/py_ref.h"
 #include "binding/zarvel_object.h"
+#include "python/py_ref.h"
 
 namespace zarvel {
 

@@ -8,7 +8,7 @@
 #include <utility>
 #include <variant>
 
-#include "binding/py_ref.h"
+#include "python/py_ref.h"
 
 namespace zarvel {
 

@@ -3,7 +3,7 @@
 #include <optional>
 
 #include "base/compat_texts.h"
-#include "binding/py_ref.h"
+#include "python/py_ref.h"
 
 namespace zarvel {
 

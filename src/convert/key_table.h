@@ -12,7 +12,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "binding/py_ref.h"
+#include "python/py_ref.h"
 #include "value/key.h"
 
 namespace zarvel {

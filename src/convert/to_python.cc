@@ -6,8 +6,8 @@
 #include <memory>
 #include <string_view>
 
-#include "binding/py_ref.h"
 #include "convert/key_table.h"
+#include "python/py_ref.h"
 #include "value/limits.h"
 
 namespace zarvel {
