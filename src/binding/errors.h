@@ -3,8 +3,8 @@
 
 #include <Python.h>
 
+#include "base/status.h"
 #include "python/py_ref.h"
-#include "value/status.h"
 
 namespace zarvel {
 

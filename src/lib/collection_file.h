@@ -6,7 +6,7 @@
 #include <string_view>
 #include <string>
 
-#include "value/status.h"
+#include "base/status.h"
 #include "value/value.h"
 
 namespace zarvel {

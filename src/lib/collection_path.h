@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "value/status.h"
+#include "base/status.h"
 
 namespace zarvel {
 

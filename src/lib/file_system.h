@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "value/status.h"
+#include "base/status.h"
 
 namespace zarvel {
 

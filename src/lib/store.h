@@ -9,10 +9,10 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/status.h"
 #include "lib/collection.h"
 #include "lib/result_cache.h"
 #include "query/query_engine.h"
-#include "value/status.h"
 #include "value/value.h"
 
 namespace zarvel {

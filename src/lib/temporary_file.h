@@ -8,8 +8,8 @@
 #include <functional>
 #include <string>
 
+#include "base/status.h"
 #include "lib/file_system.h"
-#include "value/status.h"
 
 namespace zarvel {
 

@@ -1,8 +1,8 @@
 // Testing one document against the conditions of a query document.
 #pragma once
 
+#include "base/status.h"
 #include "query/query_engine.h"
-#include "value/status.h"
 #include "value/value.h"
 
 namespace zarvel {

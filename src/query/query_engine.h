@@ -5,8 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/status.h"
 #include "query/operators.h"
-#include "value/status.h"
 #include "value/value.h"
 
 namespace zarvel {

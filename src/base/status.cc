@@ -1,4 +1,4 @@
-#include "value/status.h"
+#include "base/status.h"
 
 #include "base/compat_texts.h"
 
