@@ -4,24 +4,24 @@
 
 namespace zarvel {
 
-Status Status::os(int errnum) {
-  Status status(ErrorKind::kOs, os_short_form(errnum));
+Status Status::system_call(int errnum) {
+  Status status(ErrorKind::kSystemCall, os_short_form(errnum));
   status.errnum_ = errnum;
   return status;
 }
 
-Status Status::panic(std::string message, std::source_location where) {
-  Status status(ErrorKind::kPanic, std::move(message));
+Status Status::internal(std::string message, std::source_location where) {
+  Status status(ErrorKind::kInternal, std::move(message));
   status.where_ = where;
   return status;
 }
 
-Status Status::panic_none(std::source_location where) {
-  return panic(std::string(kUnwrapNone), where);
+Status Status::internal_none(std::source_location where) {
+  return internal(std::string(kUnwrapNone), where);
 }
 
-Status Status::panic_unwrap(Status cause, std::source_location where) {
-  Status status = panic(std::string(kUnwrapErrPrefix), where);
+Status Status::internal_unwrap(Status cause, std::source_location where) {
+  Status status = internal(std::string(kUnwrapErrPrefix), where);
   status.cause_ = std::make_shared<const Status>(std::move(cause));
   return status;
 }

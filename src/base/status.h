@@ -1,5 +1,6 @@
 // The error value of the core: every fallible operation below the binding returns a Status or a
-// Result<T>. Nothing here knows about Python; src/binding turns a failed Status into an exception.
+// Result<T>. A Status says what went wrong, not how a caller hears of it: src/binding/errors.cc
+// gives each kind its Python exception class.
 #pragma once
 
 #include <memory>
@@ -12,41 +13,53 @@ namespace zarvel {
 
 enum class ErrorKind : unsigned char {
   kOk,
-  // An operating-system error passed on as it is: the binding picks the OSError subclass from the
-  // error number, and the message is its short form (os_short_form).
-  // errnum 0 marks an error without a number; its message is its own text.
-  kOs,
-  kOsError,     // plain OSError with the store's own message
-  kValueError,  // ValueError with the store's own message
-  kNotImplemented,
-  // An internal failure: the operation stops and the caller receives PanicException. When a cause
-  // is attached the message is kUnwrapErrPrefix followed by the
-  // cause's debug form, which only the binding can render (it is a Python repr).
-  kPanic,
+  // A system call failed, passed on as it is: the error number and the system's short text for it
+  // (os_short_form). Error number 0 marks a failure without one (a short
+  // write, a path the kernel cannot take), whose message is its own text.
+  kSystemCall,
+  // A file could not be opened, created or renamed; the message names the step and the cause.
+  kFileOperation,
+  // Stored or imported content is corrupt or has the wrong form: JSON that cannot be read or
+  // written, a document that is not what the operation takes.
+  kBadContent,
+  // A named thing, such as a collection, does not exist.
+  kNotFound,
+  // An argument no operation takes: an invalid collection name, a malformed query.
+  kInvalidArgument,
+  // An internal failure: the operation stops and the store stays usable. When a cause is attached
+  // the message is kUnwrapErrPrefix followed by the cause's debug
+  // form, which only the binding can render (it is a Python repr).
+  kInternal,
 };
 
 class [[nodiscard]] Status {
  public:
   Status() = default;  // success
 
-  static Status os(int errnum);
-  static Status os_text(std::string text) { return Status(ErrorKind::kOs, std::move(text)); }
-  static Status os_error(std::string message) {
-    return Status(ErrorKind::kOsError, std::move(message));
+  static Status system_call(int errnum);
+  // A failed system call that gave no error number.
+  static Status system_call(std::string message) {
+    return Status(ErrorKind::kSystemCall, std::move(message));
   }
-  static Status value_error(std::string message) {
-    return Status(ErrorKind::kValueError, std::move(message));
+  static Status file_operation(std::string message) {
+    return Status(ErrorKind::kFileOperation, std::move(message));
   }
-  static Status not_implemented(std::string message) {
-    return Status(ErrorKind::kNotImplemented, std::move(message));
+  static Status bad_content(std::string message) {
+    return Status(ErrorKind::kBadContent, std::move(message));
   }
-  static Status panic(std::string message,
-                      std::source_location where = std::source_location::current());
+  static Status not_found(std::string message) {
+    return Status(ErrorKind::kNotFound, std::move(message));
+  }
+  static Status invalid_argument(std::string message) {
+    return Status(ErrorKind::kInvalidArgument, std::move(message));
+  }
+  static Status internal(std::string message,
+                         std::source_location where = std::source_location::current());
   // kUnwrapNone: an expected value was absent.
-  static Status panic_none(std::source_location where = std::source_location::current());
-  // An error that was not expected here; the panic message is built from its debug form.
-  static Status panic_unwrap(Status cause,
-                             std::source_location where = std::source_location::current());
+  static Status internal_none(std::source_location where = std::source_location::current());
+  // An error that was not expected here; the message is built from its debug form.
+  static Status internal_unwrap(Status cause,
+                                std::source_location where = std::source_location::current());
 
   // Adds a line of context shown under the message (a Python exception note), such as the file
   // that was being read; the message itself stays as it is.
@@ -61,7 +74,7 @@ class [[nodiscard]] Status {
   int os_errno() const noexcept { return errnum_; }
   // Empty when there is none.
   const std::string& note() const noexcept { return note_; }
-  // Set only for kPanic made by panic_unwrap.
+  // Set only for kInternal made by internal_unwrap.
   const Status* cause() const noexcept { return cause_.get(); }
   const std::source_location& where() const noexcept { return where_; }
 

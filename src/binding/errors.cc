@@ -53,17 +53,18 @@ PyObject* os_error_class(int errnum) {
 
 namespace {
 
+// What callers catch for each kind of failure.
 PyObject* exception_class(const Status& status) {
   switch (status.kind()) {
-    case ErrorKind::kOs:
+    case ErrorKind::kSystemCall:
       return os_error_class(status.os_errno());
-    case ErrorKind::kOsError:
+    case ErrorKind::kFileOperation:
       return PyExc_OSError;
-    case ErrorKind::kValueError:
+    case ErrorKind::kBadContent:
+    case ErrorKind::kNotFound:
+    case ErrorKind::kInvalidArgument:
       return PyExc_ValueError;
-    case ErrorKind::kNotImplemented:
-      return PyExc_NotImplementedError;
-    case ErrorKind::kPanic:
+    case ErrorKind::kInternal:
       return panic_exception_type();
     case ErrorKind::kOk:
       break;
@@ -100,7 +101,7 @@ std::string_view project_path(std::string_view file) {
 }  // namespace
 
 PyRef status_to_exception(const Status& status) {
-  if (status.kind() == ErrorKind::kPanic) {
+  if (status.kind() == ErrorKind::kInternal) {
     return new_exception(panic_exception_type(), panic_message(status));
   }
   return new_exception(exception_class(status), status.message());
@@ -145,7 +146,7 @@ PyObject* raise_panic(const std::string& message, const std::source_location& wh
 }
 
 PyObject* raise_status(const Status& status) {
-  PyRef exception = status.kind() == ErrorKind::kPanic
+  PyRef exception = status.kind() == ErrorKind::kInternal
                         ? panic_with_diagnostic(panic_message(status), status.where())
                         : status_to_exception(status);
   if (exception) add_note(exception.get(), status.note());

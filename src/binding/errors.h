@@ -1,4 +1,6 @@
-// How failures reach Python: ordinary errors as exceptions, internal failures as PanicException.
+// How failures reach Python: each kind of Status as its exception class (a failed system call as
+// the OSError subclass of its error number, a failed file operation as OSError, bad content, a
+// missing name or an invalid argument as ValueError), internal failures as PanicException.
 #pragma once
 
 #include <Python.h>

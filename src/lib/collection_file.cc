@@ -51,7 +51,8 @@ std::string detailed_form(const Status& status) {
 namespace {
 
 Status opening_failed(const Status& error, const std::string& path) {
-  return Status::os_error("Error opening document " + error.message()).with_note(loading_note(path));
+  return Status::file_operation("Error opening document " + error.message())
+      .with_note(loading_note(path));
 }
 
 // "line L, column C" (1-based, the column in bytes) of the byte at `offset` in the open file,
@@ -84,7 +85,7 @@ Result<Value> read_open_file(const FileHandle& file, const std::string& path) {
   std::string position = source.error() == 0 ? text_position(file.fd(), failure_offset) : "";
   std::string note = loading_note(path);
   if (!position.empty()) note += ": " + position;
-  return Status::value_error("Error deserializing JSON").with_note(std::move(note));
+  return Status::bad_content("Error deserializing JSON").with_note(std::move(note));
 }
 
 Result<Value> read_file(const std::string& path, int open_flags) {
@@ -118,7 +119,8 @@ Result<std::optional<Value>> read_collection_file_if_regular(const std::string& 
 Status write_collection_file(const std::string& path, std::span<const Value> documents) {
   Result<TemporaryFile> temporary = TemporaryFile::create(path);
   if (!temporary.ok()) {
-    return Status::os_error("Problem creating temporary file: " + detailed_form(temporary.status()));
+    return Status::file_operation("Problem creating temporary file: " +
+                                  detailed_form(temporary.status()));
   }
   FileSink sink(temporary.value().fd());
   BufferedWriter out(sink, kFileBlockSize);
@@ -127,15 +129,15 @@ Status write_collection_file(const std::string& path, std::span<const Value> doc
     written = (i == 0 || out.put(',')) && write_json(documents[i], out, /*enclosing_levels=*/1);
   }
   written = written && out.put(']');
-  if (!written) return Status::value_error("Error serializing JSON");
+  if (!written) return Status::bad_content("Error serializing JSON");
   if (!out.flush()) {
-    return Status::panic(std::string(kUnwrapErrPrefix) + detailed_form(sink.error()));
+    return Status::internal(std::string(kUnwrapErrPrefix) + detailed_form(sink.error()));
   }
   if (Status synced = temporary.value().sync(); !synced.ok()) {
-    return Status::panic(std::string(kUnwrapErrPrefix) + detailed_form(synced));
+    return Status::internal(std::string(kUnwrapErrPrefix) + detailed_form(synced));
   }
   if (Status renamed = temporary.value().replace_target(); !renamed.ok()) {
-    return Status::os_error("Error renaming file: " + detailed_form(renamed));
+    return Status::file_operation("Error renaming file: " + detailed_form(renamed));
   }
   return Status();
 }

@@ -14,8 +14,9 @@ namespace zarvel {
 // "while loading <path>": the note of a failure to read the file at `path`.
 std::string loading_note(const std::string& path);
 
-// Reads one JSON value from the file at `path`. Fails with OSError "Error opening document " + the
-// short form of the system error, or ValueError "Error deserializing JSON" for anything unreadable.
+// Reads one JSON value from the file at `path`. Fails with kFileOperation "Error opening document "
+// + the short form of the system error, or kBadContent "Error deserializing JSON" for anything
+// unreadable.
 // Either failure carries the note "while loading <path>", for JSON that went wrong followed by
 // ": line L, column C" of the first byte refused.
 Result<Value> read_document(const std::string& path);

@@ -42,7 +42,7 @@ std::string collection_file_path(std::string_view directory, std::string_view na
 Status validate_collection_name(std::string_view name) {
   if (name.empty() || name.find('/') != std::string_view::npos ||
       name.size() + kTemporaryNameOverhead > kNameMax) {
-    return Status::value_error("Invalid collection name '" + std::string(name) + "'");
+    return Status::invalid_argument("Invalid collection name '" + std::string(name) + "'");
   }
   return Status();
 }

@@ -22,7 +22,8 @@ std::string collection_file_path(std::string_view directory, std::string_view na
 
 // A name must be non-empty and free of "/" so that its file stays inside the store directory, and
 // short enough that its temporary file name fits the file system's limit, so that a collection
-// that exists can always be written. Fails with ValueError "Invalid collection name '<name>'".
+// that exists can always be written. Fails with kInvalidArgument "Invalid collection name
+// '<name>'".
 Status validate_collection_name(std::string_view name);
 
 // The temporary file that stands in for the file at `target_path` while it is written: beside it,

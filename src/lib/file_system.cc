@@ -22,7 +22,7 @@ namespace {
 // The kernel reads paths as C strings: a NUL inside would silently cut the path short.
 bool has_nul(const std::string& path) { return path.find('\0') != std::string::npos; }
 
-Status nul_in_path() { return Status::os_text(std::string(kNulInFileName)); }
+Status nul_in_path() { return Status::system_call(std::string(kNulInFileName)); }
 
 #ifndef RENAME_NOREPLACE
 #define RENAME_NOREPLACE (1 << 0)
@@ -70,14 +70,14 @@ std::optional<unsigned> permission_bits(const std::string& path) {
 
 Status make_directory(const std::string& path) {
   if (has_nul(path)) return nul_in_path();
-  if (::mkdir(path.c_str(), 0777) != 0) return Status::os(errno);
+  if (::mkdir(path.c_str(), 0777) != 0) return Status::system_call(errno);
   return Status();
 }
 
 Result<std::vector<std::string>> list_directory(const std::string& path) {
   if (has_nul(path)) return nul_in_path();
   DIR* dir = ::opendir(path.c_str());
-  if (dir == nullptr) return Status::os(errno);
+  if (dir == nullptr) return Status::system_call(errno);
   std::vector<std::string> names;
   for (;;) {
     errno = 0;
@@ -85,7 +85,7 @@ Result<std::vector<std::string>> list_directory(const std::string& path) {
     if (entry == nullptr) {
       int error = errno;
       ::closedir(dir);
-      if (error != 0) return Status::os(error);
+      if (error != 0) return Status::system_call(error);
       return names;
     }
     std::string_view name(entry->d_name);
@@ -96,34 +96,34 @@ Result<std::vector<std::string>> list_directory(const std::string& path) {
 
 Status remove_file(const std::string& path) {
   if (has_nul(path)) return nul_in_path();
-  if (::unlink(path.c_str()) != 0) return Status::os(errno);
+  if (::unlink(path.c_str()) != 0) return Status::system_call(errno);
   return Status();
 }
 
 Status remove_directory(const std::string& path) {
   if (has_nul(path)) return nul_in_path();
-  if (::rmdir(path.c_str()) != 0) return Status::os(errno);
+  if (::rmdir(path.c_str()) != 0) return Status::system_call(errno);
   return Status();
 }
 
 Status rename_file(const std::string& from, const std::string& to) {
   if (has_nul(from) || has_nul(to)) return nul_in_path();
-  if (::rename(from.c_str(), to.c_str()) != 0) return Status::os(errno);
+  if (::rename(from.c_str(), to.c_str()) != 0) return Status::system_call(errno);
   return Status();
 }
 
 Status move_without_replacing(const std::string& from, const std::string& to) {
   if (has_nul(from) || has_nul(to)) return nul_in_path();
   if (rename_no_replace(from.c_str(), to.c_str()) == 0) return Status();
-  if (!unsupported(errno)) return Status::os(errno);
+  if (!unsupported(errno)) return Status::system_call(errno);
   // A second name, then the first one dropped: link(2) never replaces anything either.
   if (::link(from.c_str(), to.c_str()) == 0) {
     (void)::unlink(from.c_str());
     return Status();
   }
-  if (!unsupported(errno)) return Status::os(errno);
+  if (!unsupported(errno)) return Status::system_call(errno);
   // A file system without hard links: check, then rename, with a short window between the two.
-  if (entry_exists(to)) return Status::os(EEXIST);
+  if (entry_exists(to)) return Status::system_call(EEXIST);
   return rename_file(from, to);
 }
 
@@ -142,21 +142,21 @@ Status FileHandle::close() {
   if (fd_ < 0) return Status();
   int fd = fd_;
   fd_ = -1;
-  if (::close(fd) != 0) return Status::os(errno);
+  if (::close(fd) != 0) return Status::system_call(errno);
   return Status();
 }
 
 Result<FileHandle> open_for_reading(const std::string& path, int extra_flags) {
   if (has_nul(path)) return nul_in_path();
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | extra_flags);
-  if (fd < 0) return Status::os(errno);
+  if (fd < 0) return Status::system_call(errno);
   return FileHandle(fd);
 }
 
 Result<FileHandle> create_new_file(const std::string& path) {
   if (has_nul(path)) return nul_in_path();
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (fd < 0) return Status::os(errno);
+  if (fd < 0) return Status::system_call(errno);
   return FileHandle(fd);
 }
 
@@ -176,9 +176,9 @@ Status write_all(int fd, std::string_view bytes) {
     ssize_t written = ::write(fd, bytes.data(), bytes.size());
     if (written < 0) {
       if (errno == EINTR) continue;
-      return Status::os(errno);
+      return Status::system_call(errno);
     }
-    if (written == 0) return Status::os_text(std::string(kShortWrite));
+    if (written == 0) return Status::system_call(std::string(kShortWrite));
     bytes.remove_prefix(static_cast<std::size_t>(written));
   }
   return Status();

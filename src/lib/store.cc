@@ -24,7 +24,7 @@ Result<Array> collection_documents(Value file_value, std::string_view name) {
       return std::move(member->as_array());
     }
   }
-  return Status::panic_none();
+  return Status::internal_none();
 }
 
 }  // namespace
@@ -127,7 +127,7 @@ Status Store::drop_collection(std::string_view name) {
 
 Status Store::drop_all() {
   Result<DirectoryEntries> entries = list_entries();
-  if (!entries.ok()) return Status::panic_unwrap(std::move(entries).status());
+  if (!entries.ok()) return Status::internal_unwrap(std::move(entries).status());
   Status first_failure;
   for (const std::string& entry : entries.value().names) {
     std::string_view name = file_stem(entry);
@@ -144,7 +144,7 @@ Status Store::drop_all() {
 Status Store::update_in_memory_collections(std::string_view name) {
   std::string path = collection_file_path(directory_, name);
   if (!path_exists(path)) {
-    return Status::value_error("Collection with name '" + std::string(name) + "' not found on disk");
+    return Status::not_found("Collection with name '" + std::string(name) + "' not found on disk");
   }
   return load_collection_file(path, name);
 }
@@ -167,14 +167,15 @@ Result<SharedCollection> Store::collection(std::string_view name) {
   if (SharedCollection found = lookup(name)) return found;
   if (Status loaded = update_in_memory_collections(name); !loaded.ok()) return loaded;
   if (SharedCollection found = lookup(name)) return found;
-  return Status::panic_none();
+  return Status::internal_none();
 }
 
 Status Store::write(std::string_view name) const {
   if (Status valid = validate_collection_name(name); !valid.ok()) return valid;
   SharedCollection collection = lookup(name);
   if (!collection) {
-    return Status::value_error("Collection '" + std::string(name) + "' not found in stored collections");
+    return Status::not_found("Collection '" + std::string(name) +
+                             "' not found in stored collections");
   }
   return write_collection_file(collection_file_path(directory_, name), collection->documents);
 }

@@ -40,7 +40,7 @@ class Store {
   Status drop_all();
 
   // Loads the collection's file into the registry, replacing what was registered under the name.
-  // ValueError "Collection with name '<name>' not found on disk" when there is no file.
+  // kNotFound "Collection with name '<name>' not found on disk" when there is no file.
   Status update_in_memory_collections(std::string_view name);
 
   // Appends `value` to the collection, or each element when it is an array. A missing collection
@@ -75,7 +75,7 @@ class Store {
                           const QueryEngine<UpdateOperator>& update,
                           const QueryEngine<QueryOperator>* query);
 
-  // Writes one registered collection to its file. ValueError when the name is not registered.
+  // Writes one registered collection to its file. kNotFound when the name is not registered.
   Status write(std::string_view name) const;
   // Writes every registered collection, even after one failed; the first failure (an internal
   // one included) after trying them all.

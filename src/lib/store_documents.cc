@@ -44,7 +44,7 @@ Result<SharedCollection> Store::collection_for_insert(std::string_view name, boo
   }
   if (Status loaded = update_in_memory_collections(name); !loaded.ok()) return loaded;
   if (SharedCollection found = lookup(name)) return found;
-  return Status::panic_none();
+  return Status::internal_none();
 }
 
 void Store::append(std::string_view name, Collection& collection, Value value) {
@@ -82,7 +82,7 @@ Status Store::load_from_document(const std::string& path) {
   Result<Value> content = read_document(path);
   if (!content.ok()) return std::move(content).status();
   Value& document = content.value();
-  if (!document.is_object()) return Status::panic_none();
+  if (!document.is_object()) return Status::internal_none();
   Object& members = document.as_object();
   for (const Object::Member& member : members) {
     if (Status valid = validate_collection_name(member.key); !valid.ok()) return valid;
@@ -112,7 +112,7 @@ Status Store::insert_many_from_document(std::string_view name, const std::string
   if (Status valid = validate_collection_name(name); !valid.ok()) return valid;
   Result<Value> content = read_document(path);
   if (!content.ok()) return std::move(content).status();
-  if (!content.value().is_array()) return Status::value_error("Document is not an array");
+  if (!content.value().is_array()) return Status::bad_content("Document is not an array");
   return insert_in_collection(name, std::move(content).value());
 }
 
@@ -139,7 +139,7 @@ Result<SharedAnswer> Store::answer_query(std::string_view name, const SharedColl
   for (std::size_t i = 0; i < documents.size(); ++i) {
     prefetch_ahead(documents, i);
     const Value& document = documents[i];
-    if (!document.is_object()) return Status::panic_none();
+    if (!document.is_object()) return Status::internal_none();
     Result<bool> matched = matches(engine.value(), document.as_object());
     if (!matched.ok()) return std::move(matched).status();
     if (matched.value()) answer->positions.push_back(static_cast<std::uint32_t>(i));
@@ -156,8 +156,8 @@ Result<SharedCollection> Store::update(std::string_view name, const Object& upda
   clear_cache();
   Result<SharedCollection> collection = this->collection(name);
   if (!collection.ok()) {
-    if (collection.status().kind() == ErrorKind::kPanic) return std::move(collection).status();
-    return Status::panic_unwrap(std::move(collection).status());
+    if (collection.status().kind() == ErrorKind::kInternal) return std::move(collection).status();
+    return Status::internal_unwrap(std::move(collection).status());
   }
   std::string lines;
   Result<QueryEngine<UpdateOperator>> update_engine = QueryEngine<UpdateOperator>::build(update, &lines);
@@ -182,8 +182,8 @@ Status Store::update_documents(std::string_view name, Collection& collection,
   // Every check that can fail runs before the first change, so a failed update changes nothing.
   // A document deeper than a collection file allows could not be written, nor read back.
   if (deepest_set(update) > kMaxDocumentDepth) {
-    return Status::panic("Update would nest a document deeper than " +
-                         std::to_string(kMaxDocumentDepth) + " levels");
+    return Status::internal("Update would nest a document deeper than " +
+                            std::to_string(kMaxDocumentDepth) + " levels");
   }
   // So does every copy of a Set operand: running out of memory then changes nothing either.
   Array& documents = collection.documents;
@@ -193,12 +193,12 @@ Status Store::update_documents(std::string_view name, Collection& collection,
   std::vector<bool> selected(documents.size(), true);
   for (std::size_t i = 0; i < documents.size(); ++i) {
     const Value& document = documents[i];
-    if (!document.is_object()) return Status::panic_none();
+    if (!document.is_object()) return Status::internal_none();
     if (!scanning) continue;
     prefetch_ahead(documents, i);
     if (query != nullptr) {
       Result<bool> matched = matches(*query, document.as_object());
-      if (!matched.ok()) return Status::panic_unwrap(std::move(matched).status());
+      if (!matched.ok()) return Status::internal_unwrap(std::move(matched).status());
       selected[i] = matched.value();
     }
     if (counting && selected[i]) prepared.count(document.as_object());

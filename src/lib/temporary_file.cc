@@ -64,11 +64,11 @@ Result<TemporaryFile> TemporaryFile::create(const std::string& target_path, cons
     TemporaryFile temporary(target_path, std::move(path), std::move(file).value());
     // The bits change before any content is written, so no content is ever more widely readable.
     if (target_mode && ::fchmod(temporary.fd(), static_cast<mode_t>(*target_mode)) != 0) {
-      return Status::os(errno);
+      return Status::system_call(errno);
     }
     return temporary;
   }
-  return Status::os(EEXIST);
+  return Status::system_call(EEXIST);
 }
 
 TemporaryFile::~TemporaryFile() {
@@ -76,7 +76,7 @@ TemporaryFile::~TemporaryFile() {
 }
 
 Status TemporaryFile::sync() {
-  if (::fsync(file_.fd()) != 0) return Status::os(errno);
+  if (::fsync(file_.fd()) != 0) return Status::system_call(errno);
   return Status();
 }
 

@@ -8,8 +8,8 @@ namespace zarvel {
 namespace {
 
 Status non_numeric(QueryOperator op) {
-  return Status::value_error("Malformed query, non-numeric value found for operator " +
-                             std::string(operator_name(op)));
+  return Status::invalid_argument("Malformed query, non-numeric value found for operator " +
+                                  std::string(operator_name(op)));
 }
 
 }  // namespace

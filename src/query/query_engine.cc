@@ -32,12 +32,12 @@ Result<Value> parse_query(std::string_view key, const Value& value, std::vector<
         return Value(*current);
       case Kind::kNull:
       case Kind::kArray:
-        return Status::panic("Not Valid query");
+        return Status::internal("Not Valid query");
       case Kind::kObject:
         break;
     }
     const Object& object = current->as_object();
-    if (object.empty()) return Status::panic("Error while parsing query");
+    if (object.empty()) return Status::internal("Error while parsing query");
     const Object::Member& first = object.front();
     if (is_keyword(first.key)) {
       fields.emplace_back(first.key.view());
@@ -64,7 +64,7 @@ Result<QueryEngine<Op>> QueryEngine<Op>::build(const Object& document, std::stri
       keyword = std::move(fields.back());
       fields.pop_back();
       std::optional<Op> found = operator_from_keyword<Op>(keyword);
-      if (!found) return Status::panic(std::string(Traits::kUnknownMessage) + keyword);
+      if (!found) return Status::internal(std::string(Traits::kUnknownMessage) + keyword);
       op = *found;
     }
 
@@ -80,7 +80,7 @@ Result<QueryEngine<Op>> QueryEngine<Op>::build(const Object& document, std::stri
 
     // Only a top-level key that is a keyword leaves nothing behind; matching and updating need a
     // field to look up, so refuse it here, before any document is read.
-    if (fields.empty()) return Status::panic("Missing field path for operator " + keyword);
+    if (fields.empty()) return Status::internal("Missing field path for operator " + keyword);
 
     conditions.push_back(Condition<Op>{std::move(fields), std::move(operand).value(), op});
   }

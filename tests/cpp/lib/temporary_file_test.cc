@@ -73,7 +73,7 @@ TEST(TemporaryFileNameTest, NamesWhoseTemporaryFileWouldNotFitAreRefused) {
   // 228 bytes and the 27 a temporary file name adds make the 255 a file name may have.
   EXPECT_TRUE(validate_collection_name(std::string(228, 'x')).ok());
   Status refused = validate_collection_name(std::string(229, 'x'));
-  EXPECT_EQ(refused.kind(), ErrorKind::kValueError);
+  EXPECT_EQ(refused.kind(), ErrorKind::kInvalidArgument);
   EXPECT_EQ(temporary_file_path(std::string(228, 'x') + ".json", 0).size(), 255u);
 }
 

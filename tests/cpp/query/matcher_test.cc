@@ -89,7 +89,7 @@ TEST(MatcherTest, OrderingWithANonNumberIsAValueError) {
     SCOPED_TRACE(std::string(c.query) + " on " + c.document);
     Result<bool> result = matches(engine(c.query), json_object(c.document));
     ASSERT_FALSE(result.ok());
-    EXPECT_EQ(result.status().kind(), ErrorKind::kValueError);
+    EXPECT_EQ(result.status().kind(), ErrorKind::kInvalidArgument);
     EXPECT_EQ(result.status().message(),
               std::string("Malformed query, non-numeric value found for operator ") + c.name);
   }

@@ -106,7 +106,7 @@ TEST(QueryEngineTest, MalformedDocumentsFailWithExactMessages) {
     std::string trace;
     Status status = c.update ? QueryEngine<UpdateOperator>::build(document, &trace).status()
                              : QueryEngine<QueryOperator>::build(document, &trace).status();
-    EXPECT_EQ(status.kind(), ErrorKind::kPanic);
+    EXPECT_EQ(status.kind(), ErrorKind::kInternal);
     EXPECT_EQ(status.message(), c.message);
   }
 }
