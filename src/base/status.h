@@ -3,6 +3,7 @@
 // gives each kind its Python exception class.
 #pragma once
 
+#include <concepts>
 #include <memory>
 #include <source_location>
 #include <string>
@@ -89,22 +90,26 @@ class [[nodiscard]] Status {
   std::source_location where_;
 };
 
-// A value or the Status that explains its absence.
-template <typename T>
+// A value or the error that explains its absence: a Status, or the error type of a layer that
+// carries errors of its own (a conversion from Python carries the Python exception).
+template <typename T, typename E = Status>
 class [[nodiscard]] Result {
  public:
   Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}  // NOLINT: implicit
-  Result(Status error) : state_(std::in_place_index<1>, std::move(error)) {}  // NOLINT: implicit
+  Result(E error) : state_(std::in_place_index<1>, std::move(error)) {}  // NOLINT: implicit
 
   bool ok() const noexcept { return state_.index() == 0; }
   T& value() & { return std::get<0>(state_); }
   const T& value() const& { return std::get<0>(state_); }
   T&& value() && { return std::get<0>(std::move(state_)); }
-  const Status& status() const& { return std::get<1>(state_); }
-  Status&& status() && { return std::get<1>(std::move(state_)); }
+  const E& error() const& { return std::get<1>(state_); }
+  E&& error() && { return std::get<1>(std::move(state_)); }
+  // The error of a Result with a Status, by the name the core uses for it.
+  const Status& status() const& requires std::same_as<E, Status> { return error(); }
+  Status&& status() && requires std::same_as<E, Status> { return std::move(*this).error(); }
 
  private:
-  std::variant<T, Status> state_;
+  std::variant<T, E> state_;
 };
 
 }  // namespace zarvel

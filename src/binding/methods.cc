@@ -44,12 +44,12 @@ PyObject* none_or_raise(const Status& status) {
 // PanicException set.
 bool convert_or_panic(PyObject* object, const ConversionOptions& options, Value& out,
                       std::source_location where = std::source_location::current()) {
-  ConversionResult<Value> converted = value_from_python(object, options);
+  Result<Value, ConversionError> converted = value_from_python(object, options);
   if (converted.ok()) {
     out = std::move(converted).value();
     return true;
   }
-  ConversionError& error = converted.error();
+  const ConversionError& error = converted.error();
   if (error.kind() == ConversionError::Kind::kMalformedQuery) {
     // Refused like a query the engine cannot parse: by its message alone.
     raise_panic(error.text(), where);

@@ -6,7 +6,6 @@
 #include <string>
 #include <string_view>
 #include <utility>
-#include <variant>
 
 #include "python/py_ref.h"
 
@@ -73,26 +72,6 @@ class ConversionError {
   Kind kind_;
   std::string text_;
   PyRef exception_;
-};
-
-// A converted value or the error that stopped the conversion.
-template <typename T>
-class [[nodiscard]] ConversionResult {
- public:
-  ConversionResult(T value) : state_(std::in_place_index<0>, std::move(value)) {}  // NOLINT: implicit
-  ConversionResult(ConversionError error)  // NOLINT: implicit
-      : state_(std::in_place_index<1>, std::move(error)) {}
-
-  bool ok() const noexcept { return state_.index() == 0; }
-  T& value() & { return std::get<0>(state_); }
-  const T& value() const& { return std::get<0>(state_); }
-  T&& value() && { return std::get<0>(std::move(state_)); }
-  ConversionError& error() & { return std::get<1>(state_); }
-  const ConversionError& error() const& { return std::get<1>(state_); }
-  ConversionError&& error() && { return std::get<1>(std::move(state_)); }
-
- private:
-  std::variant<T, ConversionError> state_;
 };
 
 }  // namespace zarvel

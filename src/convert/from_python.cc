@@ -441,7 +441,7 @@ bool Converter::convert_uncommon(PyObject* object, Value& out, int depth) {
 
 }  // namespace
 
-ConversionResult<Value> value_from_python(PyObject* object, const ConversionOptions& options) {
+Result<Value, ConversionError> value_from_python(PyObject* object, const ConversionOptions& options) {
   Converter converter(options);
   Value value;
   if (!converter.convert(object, value, 0)) return converter.take_error();

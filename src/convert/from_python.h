@@ -3,6 +3,7 @@
 
 #include <Python.h>
 
+#include "base/status.h"
 #include "convert/conversion_error.h"
 #include "value/limits.h"
 #include "value/value.h"
@@ -34,6 +35,6 @@ inline constexpr ConversionOptions kUpdateConversion{.max_depth = kMaxNestingDep
 // the walk and is returned; nothing partial is kept and every reference taken is released. No
 // Python exception is pending on return. May run Python code of user types (__len__, __getitem__,
 // keys(), values(), __iter__, instance checks). Throws std::bad_alloc when memory runs out.
-ConversionResult<Value> value_from_python(PyObject* object, const ConversionOptions& options);
+Result<Value, ConversionError> value_from_python(PyObject* object, const ConversionOptions& options);
 
 }  // namespace zarvel
