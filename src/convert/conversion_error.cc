@@ -16,15 +16,6 @@ std::string qualified_name(PyTypeObject* type) {
   return "unknown";
 }
 
-namespace {
-
-void set_exception(PyObject* type, const std::string& text) {
-  PyRef message = PyRef::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
-  if (message) PyErr_SetObject(type, message.get());
-}
-
-}  // namespace
-
 ConversionError ConversionError::fetch() {
 #if PY_VERSION_HEX >= 0x030C0000
   PyRef exception = PyRef::steal(PyErr_GetRaisedException());
@@ -94,32 +85,6 @@ std::string ConversionError::debug_form() const {
       return variant_debug_form("MalformedQuery", text_);
   }
   return {};
-}
-
-void ConversionError::raise() && {
-  switch (kind_) {
-    case Kind::kPyErr: {
-#if PY_VERSION_HEX >= 0x030C0000
-      PyErr_SetRaisedException(exception_.release());
-#else
-      PyObject* exception = exception_.release();
-      PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(exception));
-      Py_INCREF(type);
-      PyErr_Restore(type, exception, PyException_GetTraceback(exception));
-#endif
-      return;
-    }
-    case Kind::kMessage:
-      set_exception(PyExc_Exception, text_);
-      return;
-    case Kind::kUnsupportedType:
-    case Kind::kUnexpectedType:
-      set_exception(PyExc_TypeError, display());
-      return;
-    case Kind::kMalformedQuery:
-      set_exception(PyExc_ValueError, text_);
-      return;
-  }
 }
 
 }  // namespace zarvel

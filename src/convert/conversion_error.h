@@ -18,11 +18,11 @@ class ConversionError {
  public:
   enum class Kind : unsigned char {
     kPyErr,            // a Python exception raised by a host call, carried unchanged
-    kMessage,          // the store's own text; raised as Exception
-    kUnsupportedType,  // a type no document may contain; raised as TypeError
-    kUnexpectedType,   // a failed type check (a non-str key, a bytearray); raised as TypeError
-    // A query holding what no query may hold (NaN, an infinity); raised as ValueError. The text
-    // is the whole message, "Malformed query, " first.
+    kMessage,          // the store's own text
+    kUnsupportedType,  // a type no document may contain
+    kUnexpectedType,   // a failed type check (a non-str key, a bytearray)
+    // A query holding what no query may hold (NaN, an infinity). The text is the whole message,
+    // "Malformed query, " first.
     kMalformedQuery,
   };
 
@@ -52,18 +52,13 @@ class ConversionError {
   // The binding checks it for a PanicException raised by user code.
   PyObject* exception() const noexcept { return exception_.get(); }
 
-  // What str() of the raised exception gives, e.g. "unsupported type Point". For kPyErr this runs
-  // str() on the exception; it may call Python code and never fails.
+  // The error as text, e.g. "unsupported type Point". For kPyErr this runs str() on the
+  // exception; it may call Python code and never fails.
   std::string display() const;
   // The kind's name and its text as a quoted, escaped string: UnsupportedType("Point"),
   // Message("JSON number out of range"); for kPyErr the exception's own debug form (PyErr { ... }).
   // May call Python code (reprs); never fails.
   std::string debug_form() const;
-
-  // Sets the interpreter's pending exception: kPyErr re-raises the captured exception as it was,
-  // kMessage raises Exception(text), the two type kinds TypeError(display text), kMalformedQuery
-  // ValueError(text). Consumes the error.
-  void raise() &&;
 
  private:
   ConversionError(Kind kind, std::string text) : kind_(kind), text_(std::move(text)) {}

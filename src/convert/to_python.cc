@@ -164,11 +164,6 @@ PyObject* list_of_documents(std::size_t size, DocumentAt document) {
 
 }  // namespace
 
-PyObject* value_to_python(const Value& value) {
-  auto converter = std::make_unique<ToPython>();
-  return converter->convert(value, kMaxNestingDepth);
-}
-
 PyObject* documents_to_python(std::span<const Value> documents) {
   return list_of_documents(documents.size(), [&](std::size_t i) -> const Value& { return documents[i]; });
 }

@@ -12,13 +12,10 @@
 
 namespace zarvel {
 
-// A new reference to the Python form of `value`: None, bool, int, float, str, list, or dict filled
-// in ascending key order. Null with a Python exception set when an object cannot be made, or
-// Exception "Document nested too deeply" for a value nested beyond kMaxNestingDepth levels.
-PyObject* value_to_python(const Value& value);
-
-// A new list holding value_to_python of each document, in order; null with an exception set on
-// failure. The list counts as a level around its documents. Key strings are shared between the
+// A new list holding the Python form of each document, in order: None, bool, int, float, str, list,
+// or dict filled in ascending key order. Null with a Python exception set when an object cannot be
+// made, or Exception "Document nested too deeply" for a document nested beyond kMaxDocumentDepth
+// levels. The list counts as a level around its documents. Key strings are shared between the
 // documents of one call.
 PyObject* documents_to_python(std::span<const Value> documents);
 

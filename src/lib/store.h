@@ -24,8 +24,6 @@ class Store {
   // files that killed writers left.
   static Result<Store> open(std::string directory);
 
-  const std::string& directory() const noexcept { return directory_; }
-
   // Writes an empty file for a new collection and registers it. An existing file is left alone;
   // a registered collection keeps its documents.
   Status create_collection(std::string_view name);

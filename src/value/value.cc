@@ -144,9 +144,4 @@ int nesting_depth(const Value& value) noexcept {
   return deepest + 1;
 }
 
-const Value* get(const Value& value, std::string_view key) noexcept {
-  if (!value.is_object()) return nullptr;
-  return value.as_object().find(key);
-}
-
 }  // namespace zarvel

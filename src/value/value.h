@@ -309,7 +309,4 @@ inline bool Value::copy_allocates() const noexcept {
   }
 }
 
-// Member lookup: the member's value for an object holding `key`, else null (never fails).
-const Value* get(const Value& value, std::string_view key) noexcept;
-
 }  // namespace zarvel
