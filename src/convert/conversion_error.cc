@@ -17,17 +17,7 @@ std::string qualified_name(PyTypeObject* type) {
 }
 
 ConversionError ConversionError::fetch() {
-#if PY_VERSION_HEX >= 0x030C0000
   PyRef exception = PyRef::steal(PyErr_GetRaisedException());
-#else
-  PyObject *type, *value, *traceback;
-  PyErr_Fetch(&type, &value, &traceback);
-  PyErr_NormalizeException(&type, &value, &traceback);
-  if (value != nullptr && traceback != nullptr) PyException_SetTraceback(value, traceback);
-  Py_XDECREF(type);
-  Py_XDECREF(traceback);
-  PyRef exception = PyRef::steal(value);
-#endif
   if (!exception) {
     PyErr_SetString(PyExc_SystemError, "error return without exception set");
     return fetch();

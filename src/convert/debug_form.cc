@@ -35,12 +35,7 @@ std::string repr_or_placeholder(PyObject* object) {
 
 std::string pyerr_debug_form(PyObject* exc) {
   // The reprs below run Python code, which must not see an exception that is already pending.
-#if PY_VERSION_HEX >= 0x030C0000
   PyObject* pending = PyErr_GetRaisedException();
-#else
-  PyObject *pending_type, *pending_value, *pending_traceback;
-  PyErr_Fetch(&pending_type, &pending_value, &pending_traceback);
-#endif
 
   std::optional<std::string> traceback_repr;
   if (PyRef traceback = PyRef::steal(PyException_GetTraceback(exc))) {
@@ -49,11 +44,7 @@ std::string pyerr_debug_form(PyObject* exc) {
   std::string out = zarvel::pyerr_debug_form(repr_or_placeholder(reinterpret_cast<PyObject*>(Py_TYPE(exc))),
                                              repr_or_placeholder(exc), traceback_repr);
 
-#if PY_VERSION_HEX >= 0x030C0000
   PyErr_SetRaisedException(pending);
-#else
-  PyErr_Restore(pending_type, pending_value, pending_traceback);
-#endif
   return out;
 }
 
