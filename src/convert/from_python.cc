@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
@@ -97,27 +96,17 @@ class MemberScope {
   std::size_t base_;
 };
 
-int as_byte_array(PyObject* integer, unsigned char (&bytes)[16], bool is_signed) {
-#if PY_VERSION_HEX >= 0x030D0000
-  return _PyLong_AsByteArray(reinterpret_cast<PyLongObject*>(integer), bytes, sizeof bytes, 1,
-                             is_signed, 1);
-#else
-  return _PyLong_AsByteArray(reinterpret_cast<PyLongObject*>(integer), bytes, sizeof bytes, 1,
-                             is_signed);
-#endif
-}
-
-// The low and high 64-bit halves of a little-endian 128-bit integer.
-struct Halves {
-  std::uint64_t low;
-  std::uint64_t high;
-};
-
-Halves from_little_endian(const unsigned char (&bytes)[16]) {
-  Halves halves{0, 0};
-  for (int i = 7; i >= 0; --i) halves.low = (halves.low << 8) | bytes[i];
-  for (int i = 15; i >= 8; --i) halves.high = (halves.high << 8) | bytes[i];
-  return halves;
+// Whether the int `integer` lies in [-2^127, 2^128), the integers 128 bits hold (unsigned when
+// positive, two's complement when negative). -1 with an exception set when it cannot be told.
+int within_128_bits(PyObject* integer) {
+  // An exact int: comparing it runs no operator of a subclass.
+  PyRef exact = PyRef::steal(PyNumber_Index(integer));
+  PyRef lowest = PyRef::steal(PyLong_FromString("-0x80000000000000000000000000000000", nullptr, 0));
+  PyRef limit = PyRef::steal(PyLong_FromString("0x100000000000000000000000000000000", nullptr, 0));
+  if (!exact || !lowest || !limit) return -1;
+  int above = PyObject_RichCompareBool(exact.get(), lowest.get(), Py_GE);
+  if (above != 1) return above;
+  return PyObject_RichCompareBool(exact.get(), limit.get(), Py_LT);
 }
 
 class Converter {
@@ -206,28 +195,20 @@ bool Converter::convert_int(PyObject* object, Value& out) {
   return true;
 }
 
-// Integers beyond the signed 64-bit range: read as unsigned 128 bits, else as signed 128 bits.
+// Integers beyond the signed 64-bit range: those below 2^64 are numbers, the others out of range,
+// and those that 128 bits cannot hold too big to convert at all.
 bool Converter::convert_wide_int(PyObject* object, Value& out) {
-  PyRef index = PyRef::steal(PyNumber_Index(object));
-  if (!index) return fail_with_pending();
-  unsigned char bytes[16];
-  if (as_byte_array(index.get(), bytes, false) == 0) {
-    Halves value = from_little_endian(bytes);
-    if (value.high != 0) return fail(ConversionError::message("JSON number out of range"));
-    out = Value(Number::from_unsigned(value.low));
+  unsigned long long value = PyLong_AsUnsignedLongLong(object);
+  if (value != static_cast<unsigned long long>(-1) || !PyErr_Occurred()) {
+    out = Value(Number::from_unsigned(value));
     return true;
   }
-  PyErr_Clear();
-  // Beyond the signed range too: the signed read's OverflowError is the error.
-  if (as_byte_array(index.get(), bytes, true) != 0) return fail_with_pending();
-  // Only negative numbers get here; -2^63 to -1 sign-extend into an all-ones high half.
-  Halves value = from_little_endian(bytes);
-  auto low = static_cast<std::int64_t>(value.low);
-  if (value.high != ~std::uint64_t{0} || low >= 0) {
-    return fail(ConversionError::message("JSON number out of range"));
-  }
-  out = Value(Number::from_negative(low));
-  return true;
+  PyErr_Clear();  // negative, or 2^64 and beyond
+  int within = within_128_bits(object);
+  if (within < 0) return fail_with_pending();
+  if (within == 1) return fail(ConversionError::message("JSON number out of range"));
+  PyErr_SetString(PyExc_OverflowError, "int too big to convert");
+  return fail_with_pending();
 }
 
 bool Converter::convert_float(PyObject* object, Value& out) {

@@ -42,6 +42,15 @@ class Seq(collections.abc.Sequence):
         return self.item(self, i)
 
 
+class SealedInt(int):
+    """An int whose own comparisons and __index__ fail: a conversion must read it as int does."""
+
+    def _refuse(self, *args):
+        raise AssertionError("an operator of an int subclass ran")
+
+    __index__ = __lt__ = __le__ = __gt__ = __ge__ = _refuse
+
+
 @pytest.fixture
 def store_dir(tmp_path):
     return tmp_path / "db"

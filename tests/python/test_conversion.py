@@ -9,7 +9,7 @@ import sys
 import pytest
 
 import zarvel
-from conftest import UNWRAP, PanicException, Seq, identical, normalised
+from conftest import UNWRAP, PanicException, SealedInt, Seq, identical, normalised
 
 
 def round_trip(store, values):
@@ -71,6 +71,7 @@ collections.abc.Mapping.register(Record)
         (Color.RED, 7), (type("Meters", (float,), {})(2.5), 2.5), (type("Name", (str,), {})("n"), "n"),
         (type("Items", (list,), {})([1, 2]), [1, 2]), (Point3(1, 2, 3), [1, 2, 3]), (type("Tags", (set,), {})({5}), [5]),
         (collections.OrderedDict([("b", 1), ("a", 2)]), {"a": 2, "b": 1}), ({type("Key", (str,), {})("k"): 1}, {"k": 1}),
+        (SealedInt(2**64 - 1), 2**64 - 1),
         # abstract-base-class containers
         (Seq(3, lambda seq, i: 3 - i), [3, 2, 1]),
     ],

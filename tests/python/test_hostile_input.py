@@ -8,7 +8,7 @@ import re
 import pytest
 
 import zarvel
-from conftest import NONE, UNWRAP, PanicException, Seq, file_tree
+from conftest import NONE, UNWRAP, PanicException, SealedInt, Seq, file_tree
 
 BAD_JSON = "Error deserializing JSON"
 NUL = "file name contained an unexpected NUL byte"
@@ -103,6 +103,8 @@ REFUSED = [
     ("-2**127", -(2**127), message("JSON number out of range")),
     ("2**128", 2**128, host(OverflowError("int too big to convert"))),
     ("-2**127-1", -(2**127) - 1, host(OverflowError("int too big to convert"))),
+    ("int-subclass-2**64", SealedInt(2**64), message("JSON number out of range")),
+    ("int-subclass-2**128", SealedInt(2**128), host(OverflowError("int too big to convert"))),
     ("bytes", b"x", message("invalid type: byte array, expected any valid JSON value")),
     ("bytearray", bytearray(b"x"),
      f"{UNWRAP}UnexpectedType(\"unexpected type: 'bytearray' object cannot be converted to 'PyBytes'\")"),
