@@ -6,7 +6,7 @@
 #include <cstring>
 #include <iterator>
 
-#include "value/utf8.h"
+#include "base/utf8.h"
 
 namespace zarvel {
 

@@ -8,7 +8,7 @@
 #include "lib/file_system.h"
 #include "lib/temporary_file.h"
 #include "value/json_writer.h"
-#include "value/utf8.h"
+#include "base/utf8.h"
 
 namespace zarvel {
 

@@ -17,7 +17,7 @@
 
 #include "value/float_format.h"
 #include "value/limits.h"
-#include "value/utf8.h"
+#include "base/utf8.h"
 
 namespace zarvel {
 

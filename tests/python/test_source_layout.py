@@ -29,3 +29,13 @@ def test_each_compat_text_has_one_home():
 def test_the_core_knows_nothing_of_python():
     for path in sources("base", "value", "query", "lib"):
         assert not re.search(r"\bPy[A-Za-z]*_[A-Za-z]|\bPyObject\b|<Python\.h>", path.read_text()), path
+
+
+def test_dependencies_run_one_way():
+    # binding -> convert -> python, lib -> query -> value -> base: no layer includes one above it.
+    above = {"base": ["binding", "convert", "python", "lib", "query", "value"], "convert": ["binding"], "python": ["binding", "convert"], "lib": ["binding", "convert", "python"],
+             "query": ["binding", "convert", "python", "lib"], "value": ["binding", "convert", "python", "lib", "query"]}
+    for layer, forbidden in above.items():
+        for path in sources(layer):
+            for included in re.findall(r'#include "(\w+)/', path.read_text()):
+                assert included not in forbidden, (path, included)
