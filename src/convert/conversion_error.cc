@@ -2,16 +2,12 @@
 
 #include "base/compat_texts.h"
 #include "convert/debug_form.h"
+#include "python/str.h"
 
 namespace zarvel {
 
 std::string qualified_name(PyTypeObject* type) {
-  PyRef name = PyRef::steal(PyType_GetQualName(type));
-  if (name) {
-    Py_ssize_t size = 0;
-    const char* text = PyUnicode_AsUTF8AndSize(name.get(), &size);
-    if (text != nullptr) return std::string(text, static_cast<std::size_t>(size));
-  }
+  if (auto name = utf8_text(PyRef::steal(PyType_GetQualName(type)))) return *std::move(name);
   PyErr_Clear();
   return "unknown";
 }
@@ -42,12 +38,8 @@ ConversionError ConversionError::unexpected_type(PyTypeObject* object_type,
 std::string ConversionError::display() const {
   switch (kind_) {
     case Kind::kPyErr: {
-      PyRef text = PyRef::steal(PyObject_Str(exception_.get()));
-      if (text) {
-        Py_ssize_t size = 0;
-        const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &size);
-        if (utf8 != nullptr) return std::string(utf8, static_cast<std::size_t>(size));
-      }
+      PyRef str = PyRef::steal(PyObject_Str(exception_.get()));
+      if (auto text = utf8_text(str)) return *std::move(text);
       PyErr_Clear();
       return "<unprintable exception>";
     }

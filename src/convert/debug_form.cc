@@ -4,6 +4,7 @@
 
 #include "base/compat_texts.h"
 #include "python/py_ref.h"
+#include "python/str.h"
 
 namespace zarvel {
 
@@ -12,20 +13,10 @@ namespace {
 // repr(object) as UTF-8; a failure is reported to the unraisable hook and stands in as a placeholder
 // naming the object's type.
 std::string repr_or_placeholder(PyObject* object) {
-  PyRef repr = PyRef::steal(PyObject_Repr(object));
-  if (repr) {
-    Py_ssize_t size = 0;
-    const char* text = PyUnicode_AsUTF8AndSize(repr.get(), &size);
-    if (text != nullptr) return std::string(text, static_cast<std::size_t>(size));
-  }
+  if (auto repr = utf8_text(PyRef::steal(PyObject_Repr(object)))) return *std::move(repr);
   PyErr_WriteUnraisable(object);
-  PyRef name = PyRef::steal(PyType_GetName(Py_TYPE(object)));
-  if (name) {
-    Py_ssize_t size = 0;
-    const char* text = PyUnicode_AsUTF8AndSize(name.get(), &size);
-    if (text != nullptr) {
-      return "<unprintable " + std::string(text, static_cast<std::size_t>(size)) + " object>";
-    }
+  if (auto name = utf8_text(PyRef::steal(PyType_GetName(Py_TYPE(object))))) {
+    return "<unprintable " + *name + " object>";
   }
   PyErr_Clear();
   return "<unprintable object>";
