@@ -22,6 +22,8 @@ Status Status::internal_none(std::source_location where) {
 
 Status Status::internal_unwrap(Status cause, std::source_location where) {
   Status status = internal(std::string(kUnwrapErrPrefix), where);
+  // The note says where the cause arose (which file), which stays true of the failure it causes.
+  status.note_ = cause.note_;
   status.cause_ = std::make_shared<const Status>(std::move(cause));
   return status;
 }

@@ -7,7 +7,7 @@ import random
 import pytest
 
 import zarvel
-from conftest import NONE, PanicException, identical, normalised, raises
+from conftest import NONE, UNWRAP, PanicException, identical, normalised, raises
 
 DATA = os.path.join(os.path.dirname(__file__), "..", "..", "..", "shared", "testdata")
 REAL = os.path.join(DATA, "nativejson-benchmark", "data")
@@ -121,6 +121,9 @@ UNREADABLE = {
                             "while loading db/x.json"),
     "find-truncated": ("db/y.json", b'[{"a":\n', lambda z: z.find("y"), ValueError,
                        "Error deserializing JSON", "while loading db/y.json: line 2, column 1"),
+    "update-truncated": ("db/y.json", b'[{"a":\n', lambda z: z.update("y", {"a": 1}), PanicException,
+                         UNWRAP + "PyErr { type: <class 'ValueError'>, value: ValueError('Error deserializing JSON'), traceback: None }",
+                         "while loading db/y.json: line 2, column 1"),
     "import-bad-utf8": ("in.json", b'[\n"ok",\n"\xff"]', lambda z: z.insert_many_from_document("c", "in.json"),
                         ValueError, "Error deserializing JSON", "while loading in.json: line 3, column 2"),
     "import-missing": (None, None, lambda z: z.load_from_document("missing.json"), OSError,
