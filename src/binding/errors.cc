@@ -73,7 +73,7 @@ PyObject* exception_class(const Status& status) {
 }
 
 PyRef new_exception(PyObject* type, const std::string& message) {
-  PyRef text = PyRef::steal(PyUnicode_FromStringAndSize(message.data(), message.size()));
+  PyRef text = PyRef::steal(PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
   if (!text) return PyRef();
   return PyRef::steal(PyObject_CallOneArg(type, text.get()));
 }
