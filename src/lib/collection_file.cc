@@ -20,7 +20,7 @@ namespace {
 // Each read or write is a system call, and a costly one in a virtual machine: files are read and
 // written in blocks of 64 KiB, a few hundred calls for 20 MB, and still below the size from which
 // glibc gives each allocation a mapping of its own.
-constexpr std::size_t kFileBlockSize = 64 * 1024;
+constexpr std::size_t kFileBlockSize = std::size_t{64} * 1024;
 
 // A sink that writes to a file descriptor and remembers the error number of its first failure.
 class FileSink final : public ByteSink {

@@ -124,7 +124,7 @@ TEST(ResultCacheTest, HoldersKeepAnswersTheCacheDrops) {
 TEST(ResultCacheTest, BoundsTheBytesItHolds) {
   // Each answer of 1,000 positions holds about 4 KB: three fit in 16 KB, a fourth evicts the
   // least recently used, and one of 10,000 positions is returned to its caller but never stored.
-  ResultCache cache(kCacheCapacity, 16 * 1024);
+  ResultCache cache(kCacheCapacity, std::size_t{16} * 1024);
   std::vector<std::uint32_t> thousand(1000);
   for (int i = 0; i < 3; ++i) cache.put("c", numbered(i), answer_of(thousand));
   EXPECT_EQ(cache.size(), 3u);
