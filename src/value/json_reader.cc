@@ -54,12 +54,12 @@ enum ByteClass : std::uint8_t {
 
 constexpr std::array<std::uint8_t, 256> make_byte_classes() {
   std::array<std::uint8_t, 256> classes{};
-  for (int c : {' ', '\t', '\n', '\r'}) classes[c] |= kWhitespace;
+  for (unsigned char c : {' ', '\t', '\n', '\r'}) classes[c] |= kWhitespace;
   for (int c = 0x20; c < 0x80; ++c) {
     if (c != '"' && c != '\\') classes[c] |= kPlainStringByte;
   }
   for (int c = '0'; c <= '9'; ++c) classes[c] |= kDigit | kNumberByte;
-  for (int c : {'-', '+', '.', 'e', 'E'}) classes[c] |= kNumberByte;
+  for (unsigned char c : {'-', '+', '.', 'e', 'E'}) classes[c] |= kNumberByte;
   return classes;
 }
 
