@@ -10,7 +10,6 @@
 namespace zarvel {
 namespace {
 
-using testing::json;
 using testing::json_object;
 
 SharedAnswer answer_of(std::vector<std::uint32_t> positions) {
