@@ -33,7 +33,9 @@ char* format_short_decimal(double d, char* out) {
   for (int k = 0; k <= kMaxShortDecimals; ++k) {
     double scaled = d * kExactPowersOfTen[k];
     if (scaled >= 1e15) return nullptr;
-    auto m = static_cast<std::uint64_t>(scaled + 0.5);
+    // Adding a half can round up a value just below one (0.49999999999999994): the check below
+    // then refuses m, so only exact candidates pass.
+    auto m = static_cast<std::uint64_t>(scaled + 0.5);  // NOLINT(bugprone-incorrect-roundings)
     if (static_cast<double>(m) / kExactPowersOfTen[k] != d) continue;
     out = std::to_chars(out, out + 16, m / kIntegerScales[k]).ptr;
     *out++ = '.';

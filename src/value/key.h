@@ -19,8 +19,8 @@ class Key {
 
   Key() noexcept : bytes_{} {}
   // Implicit, like std::string's, so members read as {"name", value}.
-  Key(std::string_view text);
-  Key(const char* text) : Key(std::string_view(text)) {}
+  Key(std::string_view text);                             // NOLINT(google-explicit-constructor)
+  Key(const char* text) : Key(std::string_view(text)) {}  // NOLINT(google-explicit-constructor)
   // An inline key copies as its 16 bytes.
   Key(const Key& other) {
     if (other.is_heap()) {
@@ -55,6 +55,8 @@ class Key {
     if (is_heap()) return {heap()->data(), heap()->size};
     return {bytes_, tag()};
   }
+  // Implicit, so that a key passes wherever its text is wanted.
+  // NOLINTNEXTLINE(google-explicit-constructor)
   operator std::string_view() const noexcept { return view(); }
 
   // The first eight bytes, zero-padded, as an integer that orders as the bytes do. Keys with equal

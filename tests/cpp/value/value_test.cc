@@ -116,7 +116,7 @@ TEST(ValueTest, StringsKeepEveryByte) {
     for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>(i * 37);
     Value v(s);
     EXPECT_EQ(v.as_string(), s);
-    Value c = v;
+    Value c = v;  // NOLINT(performance-unnecessary-copy-initialization): the copy is tested
     EXPECT_EQ(c.as_string(), s);
   }
 }
