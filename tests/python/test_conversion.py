@@ -8,7 +8,6 @@ import sys
 
 import pytest
 
-import zarvel
 from conftest import UNWRAP, PanicException, SealedInt, Seq, identical, normalised
 
 

@@ -10,7 +10,7 @@ import sys
 import pytest
 
 import zarvel
-from conftest import UNWRAP, PanicException, file_tree
+from conftest import UNWRAP, file_tree
 
 TOO_LARGE = 'Os { code: 27, kind: FileTooLarge, message: "File too large" }'
 OLD = b'[{"i":0},{"i":1}]'
