@@ -11,7 +11,7 @@ def _print_lines(header, lines):
     lines = [header] + lines
     widths = [max(len(line[i]) for line in lines) for i in range(len(header))]
     for n, line in enumerate(lines):
-        print("  ".join(cell.ljust(w) for cell, w in zip(line, widths)).rstrip())
+        print("  ".join(cell.ljust(w) for cell, w in zip(line, widths, strict=False)).rstrip())
         if n == 0:
             print("  ".join("-" * w for w in widths))
 

@@ -98,7 +98,7 @@ def identical(a, b):
     if type(a) is not type(b):
         return False
     if isinstance(a, list):
-        return len(a) == len(b) and all(identical(x, y) for x, y in zip(a, b))
+        return len(a) == len(b) and all(identical(x, y) for x, y in zip(a, b, strict=True))
     if isinstance(a, dict):
         return list(a) == list(b) and all(identical(a[k], b[k]) for k in a)
     if isinstance(a, float) and math.isnan(a):
