@@ -78,7 +78,7 @@ bool valid_name_or_raise(const std::string& name) {
 
 #define ZARVEL_PARAMETERS(var, function, required, ...)          \
   static constexpr const char* var##_names[] = {__VA_ARGS__};    \
-  static constexpr Parameters var{function, var##_names, required}
+  static constexpr Parameters var = {function, var##_names, required}
 
 PyObject* load_from_document(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                              PyObject* kwnames) {
