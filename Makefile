@@ -10,6 +10,9 @@ VENV := .venv
 export PATH := $(abspath $(VENV))/bin:$(PATH)
 VPY := $(VENV)/bin/python
 CPP_BUILD := build/cpp
+# ON fails every build (module, C++ tests, sanitizers, fuzzers) on a compiler warning; CI sets it
+# in its environment.
+ZARVEL_WERROR ?= OFF
 
 .PHONY: run test test-cpp test-python install venv gtest clean bench
 
@@ -28,14 +31,15 @@ $(VENV)/.ready: pyproject.toml Makefile
 
 # Built without isolation so that repeated builds reuse the build directory and need no download.
 install: venv
-	$(VPY) -m pip install --quiet --no-build-isolation .
+	$(VPY) -m pip install --quiet --no-build-isolation -C cmake.define.ZARVEL_WERROR=$(ZARVEL_WERROR) .
 
 gtest:
 	@dpkg -s libgtest-dev >/dev/null 2>&1 || \
 	  (apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y libgtest-dev)
 
 test-cpp: gtest venv
-	cmake -S . -B $(CPP_BUILD) -G Ninja -DZARVEL_BUILD_MODULE=OFF -DZARVEL_BUILD_TESTS=ON
+	cmake -S . -B $(CPP_BUILD) -G Ninja -DZARVEL_BUILD_MODULE=OFF -DZARVEL_BUILD_TESTS=ON \
+	  -DZARVEL_WERROR=$(ZARVEL_WERROR)
 	cmake --build $(CPP_BUILD) -j2
 	cd $(CPP_BUILD) && ctest --output-on-failure --no-tests=error -j2
 

@@ -26,7 +26,7 @@ $(TOOLS_VENV)/.ready: mk/tools-requirements.txt
 # from the sdist fails here.
 dist: $(TOOLS_VENV)/.ready
 	rm -rf $(DIST)
-	$(TOOLS_PY) -m build --outdir $(DIST) .
+	$(TOOLS_PY) -m build -C cmake.define.ZARVEL_WERROR=$(ZARVEL_WERROR) --outdir $(DIST) .
 	@$(TOOLS_PY) -c 'import sys, tarfile, zipfile, glob; \
 	  sdist = {n.split("/", 1)[-1] for n in tarfile.open(glob.glob("$(DIST)/*.tar.gz")[0]).getnames()}; \
 	  wheel = set(zipfile.ZipFile(glob.glob("$(DIST)/*.whl")[0]).namelist()); \

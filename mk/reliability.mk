@@ -17,7 +17,8 @@ fuzz-clang:
 	  (apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y clang-16 libclang-rt-16-dev)
 
 fuzz-build: fuzz-clang venv
-	cmake -S fuzz -B $(FUZZ_BUILD) -G Ninja -DCMAKE_CXX_COMPILER=$(FUZZ_CXX)
+	cmake -S fuzz -B $(FUZZ_BUILD) -G Ninja -DCMAKE_CXX_COMPILER=$(FUZZ_CXX) \
+	  -DZARVEL_WERROR=$(ZARVEL_WERROR)
 	cmake --build $(FUZZ_BUILD) -j2
 
 fuzz: fuzz-build
@@ -54,7 +55,7 @@ ASAN_MEMORY_TESTS := tests/python/test_soak.py::test_mixed_operations_keep_memor
 test-asan: gtest venv
 	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZARVEL_BUILD_TESTS=ON \
 	  -DCMAKE_CXX_FLAGS="$(SANITIZE)" -DCMAKE_SHARED_LINKER_FLAGS="$(SANITIZE)" \
-	  -DCMAKE_EXE_LINKER_FLAGS="$(SANITIZE)" \
+	  -DCMAKE_EXE_LINKER_FLAGS="$(SANITIZE)" -DZARVEL_WERROR=$(ZARVEL_WERROR) \
 	  -DPython_EXECUTABLE=$(abspath $(VPY)) -DPython_ROOT_DIR=$(abspath $(VENV))
 	cmake --build $(ASAN_BUILD) -j2
 	$(SANITIZER_ENV) ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 $(ASAN_BUILD)/zarvel_tests
