@@ -74,7 +74,8 @@ bool reads_back_exactly(double d) {
     if (in_fraction) --exponent;
   }
   if (i < length) exponent += std::strtol(text + i + 1, nullptr, 10);
-  return !digits_overflow && digits <= (std::uint64_t{1} << 53) && exponent >= -22 && exponent <= 22;
+  return !digits_overflow && digits <= (std::uint64_t{1} << 53) && exponent >= -22 &&
+         exponent <= 22;
 }
 
 // How far apart two finite doubles of the same sign are, in units in the last place.
@@ -108,7 +109,8 @@ Match compare(const Value& first, const Value& second) {
       if (!a.is_float() || reads_back_exactly(a.as_float())) return Match::kDifferent;
       constexpr std::uint64_t kMaxUlps = 4;
       bool close = std::signbit(a.as_float()) == std::signbit(b.as_float()) &&
-                   std::isfinite(b.as_float()) && ulp_distance(a.as_float(), b.as_float()) <= kMaxUlps;
+                   std::isfinite(b.as_float()) &&
+                   ulp_distance(a.as_float(), b.as_float()) <= kMaxUlps;
       return close ? Match::kNeighbouring : Match::kDifferent;
     }
     case Kind::kString:
@@ -128,7 +130,8 @@ Match compare(const Value& first, const Value& second) {
       const auto& b = second.as_object();
       if (a.size() != b.size()) return Match::kDifferent;
       Match result = Match::kIdentical;
-      for (auto i = a.begin(), j = b.begin(); i != a.end() && result != Match::kDifferent; ++i, ++j) {
+      for (auto i = a.begin(), j = b.begin(); i != a.end() && result != Match::kDifferent;
+           ++i, ++j) {
         if (i->key != j->key) return Match::kDifferent;
         result = worse(result, compare(i->value, j->value));
       }
@@ -155,9 +158,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::optional<Value> first = zarvel::parse_json(whole);
   ChunkedSource chunked(input);
   std::optional<Value> first_chunked = zarvel::parse_json(chunked);
-  if (first.has_value() != first_chunked.has_value()) fail("block boundaries change acceptance", input);
+  if (first.has_value() != first_chunked.has_value())
+    fail("block boundaries change acceptance", input);
   if (!first) return 0;
-  if (compare(*first, *first_chunked) != Match::kIdentical) fail("block boundaries change the value", input);
+  if (compare(*first, *first_chunked) != Match::kIdentical)
+    fail("block boundaries change the value", input);
 
   std::string text = zarvel::to_json(*first);
   if (write_buffered(*first) != text) fail("buffered and string writers differ", text);

@@ -10,7 +10,8 @@
 namespace zarvel {
 
 // An error was not expected here; its debug form follows.
-inline constexpr std::string_view kUnwrapErrPrefix = "called `Result::unwrap()` on an `Err` value: ";
+inline constexpr std::string_view kUnwrapErrPrefix =
+    "called `Result::unwrap()` on an `Err` value: ";
 // An expected value was absent.
 inline constexpr std::string_view kUnwrapNone = "called `Option::unwrap()` on a `None` value";
 

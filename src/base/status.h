@@ -105,8 +105,16 @@ class [[nodiscard]] Result {
   const E& error() const& { return std::get<1>(state_); }
   E&& error() && { return std::get<1>(std::move(state_)); }
   // The error of a Result with a Status, by the name the core uses for it.
-  const Status& status() const& requires std::same_as<E, Status> { return error(); }
-  Status&& status() && requires std::same_as<E, Status> { return std::move(*this).error(); }
+  const Status& status() const&
+    requires std::same_as<E, Status>
+  {
+    return error();
+  }
+  Status&& status() &&
+        requires std::same_as<E, Status>
+  {
+    return std::move(*this).error();
+  }
 
  private:
   std::variant<T, E> state_;

@@ -1,4 +1,5 @@
-// UTF-8 validation: well-formed sequences only (no overlongs, no surrogates, nothing past U+10FFFF).
+// UTF-8 validation: well-formed sequences only (no overlongs, no surrogates, nothing past
+// U+10FFFF).
 #pragma once
 
 #include <cstddef>

@@ -35,11 +35,12 @@ bool missing_required(const Parameters& p, PyObject** out) {
     if (out[i] == nullptr) missing.push_back(p.names[i]);
   }
   if (missing.empty()) return true;
-  std::string message = std::string(p.function) + " missing " +
-                        plural(missing.size(), " required positional argument: ",
-                               " required positional arguments: ");
+  std::string message =
+      std::string(p.function) + " missing " +
+      plural(missing.size(), " required positional argument: ", " required positional arguments: ");
   for (std::size_t i = 0; i < missing.size(); ++i) {
-    if (i > 0) message += missing.size() == 2 ? " and " : (i + 1 == missing.size() ? ", and " : ", ");
+    if (i > 0)
+      message += missing.size() == 2 ? " and " : (i + 1 == missing.size() ? ", and " : ", ");
     message += "'" + std::string(missing[i]) + "'";
   }
   PyErr_SetString(PyExc_TypeError, message.c_str());
@@ -79,8 +80,10 @@ bool wrong_type(PyObject* object, const char* parameter, const char* target) {
 // NumPy's boolean scalar, recognised without importing NumPy.
 bool is_numpy_bool(PyObject* object) {
   PyTypeObject* type = Py_TYPE(object);
-  PyRef module = PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__module__"));
-  const char* module_name = module && PyUnicode_Check(module.get()) ? PyUnicode_AsUTF8(module.get()) : nullptr;
+  PyRef module =
+      PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__module__"));
+  const char* module_name =
+      module && PyUnicode_Check(module.get()) ? PyUnicode_AsUTF8(module.get()) : nullptr;
   if (module_name == nullptr || std::strcmp(module_name, "numpy") != 0) {
     PyErr_Clear();
     return false;

@@ -10,9 +10,9 @@
 namespace zarvel {
 
 struct Parameters {
-  const char* function;               // as named in messages, e.g. "Zarvel.find()"
+  const char* function;                // as named in messages, e.g. "Zarvel.find()"
   std::span<const char* const> names;  // every parameter may be given by position or keyword
-  std::size_t required;               // the first `required` names have no default
+  std::size_t required;                // the first `required` names have no default
 };
 
 // Binds vectorcall arguments. On success `out[i]` holds a borrowed reference to parameter i, or

@@ -73,7 +73,8 @@ PyObject* exception_class(const Status& status) {
 }
 
 PyRef new_exception(PyObject* type, const std::string& message) {
-  PyRef text = PyRef::steal(PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
+  PyRef text = PyRef::steal(
+      PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
   if (!text) return PyRef();
   return PyRef::steal(PyObject_CallOneArg(type, text.get()));
 }
@@ -128,14 +129,16 @@ PyRef panic_with_diagnostic(const std::string& message, const std::source_locati
 // An exception that cannot take the note is raised without it.
 void add_note(PyObject* exception, const std::string& note) {
   if (note.empty()) return;
-  PyRef text = PyRef::steal(PyUnicode_DecodeUTF8(note.data(), static_cast<Py_ssize_t>(note.size()), "replace"));
+  PyRef text = PyRef::steal(
+      PyUnicode_DecodeUTF8(note.data(), static_cast<Py_ssize_t>(note.size()), "replace"));
   PyRef done;
   if (text) done = PyRef::steal(PyObject_CallMethod(exception, "add_note", "O", text.get()));
   if (!done) PyErr_Clear();
 }
 
 PyObject* set_exception(const PyRef& exception) {
-  if (exception) PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception.get())), exception.get());
+  if (exception)
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception.get())), exception.get());
   return nullptr;
 }
 

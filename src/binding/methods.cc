@@ -55,8 +55,9 @@ bool convert_or_panic(PyObject* object, const ConversionOptions& options, Value&
     raise_panic(error.text(), where);
     return false;
   }
-  if (error.exception() != nullptr && PyObject_TypeCheck(error.exception(),
-                                                         reinterpret_cast<PyTypeObject*>(panic_exception_type()))) {
+  if (error.exception() != nullptr &&
+      PyObject_TypeCheck(error.exception(),
+                         reinterpret_cast<PyTypeObject*>(panic_exception_type()))) {
     // User code raised PanicException itself: show where, then carry its message on.
     PyErr_DisplayException(error.exception());
     raise_panic(error.display(), where);
@@ -76,8 +77,8 @@ bool valid_name_or_raise(const std::string& name) {
   return false;
 }
 
-#define ZARVEL_PARAMETERS(var, function, required, ...)          \
-  static constexpr const char* var##_names[] = {__VA_ARGS__};    \
+#define ZARVEL_PARAMETERS(var, function, required, ...)       \
+  static constexpr const char* var##_names[] = {__VA_ARGS__}; \
   static constexpr Parameters var = {function, var##_names, required}
 
 PyObject* load_from_document(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
@@ -159,7 +160,8 @@ PyObject* find(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject
     if (query != nullptr && !check_dict(query, "maybe_query")) return nullptr;
     Value query_value;
     if (query != nullptr && !convert_or_panic(query, kQueryConversion, query_value)) return nullptr;
-    Result<Store::Found> found = store.find(name, query != nullptr ? &query_value.as_object() : nullptr);
+    Result<Store::Found> found =
+        store.find(name, query != nullptr ? &query_value.as_object() : nullptr);
     if (!found.ok()) return raise_status(found.status());
     const Array& documents = found.value().collection->documents;
     if (found.value().answer == nullptr) return documents_to_python(documents);
@@ -187,9 +189,9 @@ PyObject* update(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
     if (!convert_or_panic(bound[1], kUpdateConversion, update_value)) return nullptr;
     Value query_value;
     if (query != nullptr && !convert_or_panic(query, kQueryConversion, query_value)) return nullptr;
-    Result<SharedCollection> updated =
-        store.update(name, update_value.as_object(), query != nullptr ? &query_value.as_object() : nullptr,
-                     write_to_standard_output);
+    Result<SharedCollection> updated = store.update(
+        name, update_value.as_object(), query != nullptr ? &query_value.as_object() : nullptr,
+        write_to_standard_output);
     if (!updated.ok()) return raise_status(updated.status());
     if (return_result) return documents_to_python(updated.value()->documents);
     Py_RETURN_NONE;
@@ -233,13 +235,15 @@ PyObject* write(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObjec
 }
 
 PyObject* write_all(PyObject* self, PyObject*) {
-  return with_store(self, StoreUse::kShared, [&](Store& store) -> PyObject* { return none_or_raise(store.write_all()); });
+  return with_store(self, StoreUse::kShared,
+                    [&](Store& store) -> PyObject* { return none_or_raise(store.write_all()); });
 }
 
 PyObject* clear_cache(PyObject* self, PyObject*) {
-  return with_store(self, StoreUse::kExclusive,
-                    [&](Store& store) -> PyObject* { store.clear_cache();
-    Py_RETURN_NONE; });
+  return with_store(self, StoreUse::kExclusive, [&](Store& store) -> PyObject* {
+    store.clear_cache();
+    Py_RETURN_NONE;
+  });
 }
 
 template <auto Function>
@@ -257,7 +261,8 @@ PyMethodDef kZarvelMethods[] = {
     {"create_collection", fast<create_collection>(), kFast,
      "create_collection($self, collection_name)\n--\n\n"},
     {"insert", fast<insert>(), kFast, "insert($self, collection_name, document)\n--\n\n"},
-    {"insert_many", fast<insert_many>(), kFast, "insert_many($self, collection_name, documents)\n--\n\n"},
+    {"insert_many", fast<insert_many>(), kFast,
+     "insert_many($self, collection_name, documents)\n--\n\n"},
     {"insert_many_from_document", fast<insert_many_from_document>(), kFast,
      "insert_many_from_document($self, collection_name, document_name)\n--\n\n"},
     {"find", fast<find>(), kFast, "find($self, collection_name, maybe_query=None)\n--\n\n"},

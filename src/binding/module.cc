@@ -21,11 +21,7 @@ PyType_Slot kZarvelSlots[] = {
 // No base-type flag (no subclassing), no GC tracking (the store holds no Python objects), no
 // instance dict and no weak references.
 PyType_Spec kZarvelSpec = {
-    "builtins.Zarvel",
-    sizeof(ZarvelObject),
-    0,
-    Py_TPFLAGS_DEFAULT,
-    kZarvelSlots,
+    "builtins.Zarvel", sizeof(ZarvelObject), 0, Py_TPFLAGS_DEFAULT, kZarvelSlots,
 };
 
 PyModuleDef kModuleDef = {

@@ -32,8 +32,8 @@ bool StoreAccess::acquire(StoreUse use) {
       return true;
     }
     if (used_by(me)) {
-      PyErr_SetString(PyExc_RuntimeError,
-                      use == StoreUse::kExclusive ? "Already borrowed" : "Already mutably borrowed");
+      PyErr_SetString(PyExc_RuntimeError, use == StoreUse::kExclusive ? "Already borrowed"
+                                                                      : "Already mutably borrowed");
       return false;
     }
     if (!wait_for_release()) return false;
@@ -46,7 +46,8 @@ void StoreAccess::release(StoreUse use) {
     exclusive_thread_ = 0;
   } else {
     --uses_;
-    auto mine = std::find(shared_threads_.begin(), shared_threads_.end(), PyThread_get_thread_ident());
+    auto mine =
+        std::find(shared_threads_.begin(), shared_threads_.end(), PyThread_get_thread_ident());
     if (mine != shared_threads_.end()) shared_threads_.erase(mine);
   }
   if (waiting_ == 0) return;

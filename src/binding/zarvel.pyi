@@ -11,7 +11,6 @@ usable afterwards.
 
 from typing import Any, Literal, Self, final, overload
 
-
 __all__ = ["Zarvel"]
 
 # A document as it comes back: a dict with str keys, its keys in ascending byte order, holding

@@ -62,7 +62,8 @@ class ConversionError {
 
  private:
   ConversionError(Kind kind, std::string text) : kind_(kind), text_(std::move(text)) {}
-  explicit ConversionError(PyRef exception) : kind_(Kind::kPyErr), exception_(std::move(exception)) {}
+  explicit ConversionError(PyRef exception)
+      : kind_(Kind::kPyErr), exception_(std::move(exception)) {}
 
   Kind kind_;
   std::string text_;

@@ -10,8 +10,8 @@ namespace zarvel {
 
 namespace {
 
-// repr(object) as UTF-8; a failure is reported to the unraisable hook and stands in as a placeholder
-// naming the object's type.
+// repr(object) as UTF-8; a failure is reported to the unraisable hook and stands in as a
+// placeholder naming the object's type.
 std::string repr_or_placeholder(PyObject* object) {
   if (auto repr = utf8_text(PyRef::steal(PyObject_Repr(object)))) return *std::move(repr);
   PyErr_WriteUnraisable(object);
@@ -32,8 +32,9 @@ std::string pyerr_debug_form(PyObject* exc) {
   if (PyRef traceback = PyRef::steal(PyException_GetTraceback(exc))) {
     traceback_repr = repr_or_placeholder(traceback.get());
   }
-  std::string out = zarvel::pyerr_debug_form(repr_or_placeholder(reinterpret_cast<PyObject*>(Py_TYPE(exc))),
-                                             repr_or_placeholder(exc), traceback_repr);
+  std::string out =
+      zarvel::pyerr_debug_form(repr_or_placeholder(reinterpret_cast<PyObject*>(Py_TYPE(exc))),
+                               repr_or_placeholder(exc), traceback_repr);
 
   PyErr_SetRaisedException(pending);
   return out;

@@ -1,13 +1,13 @@
 #include "convert/from_python.h"
 
-#include "convert/key_table.h"
-
 #include <algorithm>
 #include <cmath>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "convert/key_table.h"
 
 namespace zarvel {
 
@@ -19,13 +19,15 @@ using Member = Object::Member;
 // make us allocate gigabytes before the first item fails.
 constexpr Py_ssize_t kMaxReserveFromHint = 1 << 16;
 
-// collections.abc.Sequence and Mapping: imported at first need and kept for the life of the process.
+// collections.abc.Sequence and Mapping: imported at first need and kept for the life of the
+// process.
 struct AbstractClasses {
   PyObject* sequence = nullptr;
   PyObject* mapping = nullptr;
 };
 
-// Null with the import's exception pending when collections.abc cannot be had; a later call retries.
+// Null with the import's exception pending when collections.abc cannot be had; a later call
+// retries.
 const AbstractClasses* abstract_classes() {
   static AbstractClasses classes;
   if (classes.mapping != nullptr) return &classes;
@@ -86,7 +88,9 @@ class MemberScope {
   MemberScope& operator=(const MemberScope&) = delete;
   ~MemberScope() { stack_.resize(base_); }
 
-  void push(Key&& key, Value&& value) { stack_.push_back(Member{std::move(key), std::move(value)}); }
+  void push(Key&& key, Value&& value) {
+    stack_.push_back(Member{std::move(key), std::move(value)});
+  }
   Object take_object() {
     return Object::from_members(stack_.data() + base_, stack_.data() + stack_.size());
   }
@@ -338,7 +342,8 @@ bool Converter::convert_pinned_entries(PyObject* dict, Py_ssize_t position, PyOb
     PyObject* entry_value = pinned_entries_[i + 1];
     Key member_key;
     Value member_value;
-    if (!convert_key(entry_key, member_key) || !convert(entry_value, member_value, depth + 1)) return false;
+    if (!convert_key(entry_key, member_key) || !convert(entry_value, member_value, depth + 1))
+      return false;
     members.push(std::move(member_key), std::move(member_value));
   }
   return true;
@@ -408,7 +413,8 @@ bool Converter::convert_uncommon(PyObject* object, Value& out, int depth) {
   if (PyType_HasFeature(type, Py_TPFLAGS_DICT_SUBCLASS)) return convert_mapping(object, out, depth);
   if (PyType_HasFeature(type, Py_TPFLAGS_UNICODE_SUBCLASS)) return convert_str(object, out);
   if (PyType_HasFeature(type, Py_TPFLAGS_BYTES_SUBCLASS)) {
-    return fail(ConversionError::message("invalid type: byte array, expected any valid JSON value"));
+    return fail(
+        ConversionError::message("invalid type: byte array, expected any valid JSON value"));
   }
   if (PyByteArray_Check(object)) return fail(ConversionError::unexpected_type(type, "PyBytes"));
   if (PyFloat_Check(object)) return convert_float(object, out);
@@ -422,7 +428,8 @@ bool Converter::convert_uncommon(PyObject* object, Value& out, int depth) {
 
 }  // namespace
 
-Result<Value, ConversionError> value_from_python(PyObject* object, const ConversionOptions& options) {
+Result<Value, ConversionError> value_from_python(PyObject* object,
+                                                 const ConversionOptions& options) {
   Converter converter(options);
   Value value;
   if (!converter.convert(object, value, 0)) return converter.take_error();

@@ -30,11 +30,13 @@ inline constexpr ConversionOptions kQueryConversion{.max_depth = kMaxNestingDept
                                                     .refuse_non_finite = true};
 inline constexpr ConversionOptions kUpdateConversion{.max_depth = kMaxNestingDepth};
 
-// Converts `object` (borrowed) into a document value, within `options`: None, bool, int, float, str, list, tuple, set,
-// frozenset, dict and any collections.abc Sequence or Mapping, recursively. The first failure stops
-// the walk and is returned; nothing partial is kept and every reference taken is released. No
-// Python exception is pending on return. May run Python code of user types (__len__, __getitem__,
-// keys(), values(), __iter__, instance checks). Throws std::bad_alloc when memory runs out.
-Result<Value, ConversionError> value_from_python(PyObject* object, const ConversionOptions& options);
+// Converts `object` (borrowed) into a document value, within `options`: None, bool, int, float,
+// str, list, tuple, set, frozenset, dict and any collections.abc Sequence or Mapping, recursively.
+// The first failure stops the walk and is returned; nothing partial is kept and every reference
+// taken is released. No Python exception is pending on return. May run Python code of user types
+// (__len__, __getitem__, keys(), values(), __iter__, instance checks). Throws std::bad_alloc when
+// memory runs out.
+Result<Value, ConversionError> value_from_python(PyObject* object,
+                                                 const ConversionOptions& options);
 
 }  // namespace zarvel

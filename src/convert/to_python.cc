@@ -31,7 +31,8 @@ bool is_ascii(const char* bytes, std::size_t size) {
 PyObject* new_str(std::string_view text) {
   if (is_ascii(text.data(), text.size())) {
     PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127);
-    if (str != nullptr && !text.empty()) std::memcpy(PyUnicode_1BYTE_DATA(str), text.data(), text.size());
+    if (str != nullptr && !text.empty())
+      std::memcpy(PyUnicode_1BYTE_DATA(str), text.data(), text.size());
     return str;
   }
   return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
@@ -160,7 +161,8 @@ PyObject* list_of_documents(std::size_t size, DocumentAt document) {
 }  // namespace
 
 PyObject* documents_to_python(std::span<const Value> documents) {
-  return list_of_documents(documents.size(), [&](std::size_t i) -> const Value& { return documents[i]; });
+  return list_of_documents(documents.size(),
+                           [&](std::size_t i) -> const Value& { return documents[i]; });
 }
 
 PyObject* documents_to_python(std::span<const Value> documents,

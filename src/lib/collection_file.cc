@@ -61,7 +61,8 @@ std::string text_position(int fd, std::uint64_t offset) {
   std::uint64_t line = 1, line_start = 0, position = 0;
   std::string block(kFileBlockSize, '\0');
   while (position < offset) {
-    std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), offset - position));
+    std::size_t wanted =
+        static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), offset - position));
     ssize_t got = ::pread(fd, block.data(), wanted, static_cast<off_t>(position));
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) return {};

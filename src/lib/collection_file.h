@@ -3,8 +3,8 @@
 
 #include <optional>
 #include <span>
-#include <string_view>
 #include <string>
+#include <string_view>
 
 #include "base/status.h"
 #include "value/value.h"
@@ -41,6 +41,5 @@ Status write_collection_file(const std::string& path, std::span<const Value> doc
 // replaces anything: when something, even a dangling link, is at `path`, nothing changes and the
 // result is EEXIST. Failures are the system's errors as they are.
 Status create_collection_file(const std::string& path, std::string_view content);
-
 
 }  // namespace zarvel

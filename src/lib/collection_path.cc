@@ -19,8 +19,9 @@ constexpr std::size_t kNameMax = 255;
 
 // The bytes a collection name gains in its temporary file name: ".", ".json", "." and the digits,
 // ".tmp".
-constexpr std::size_t kTemporaryNameOverhead =
-    kTemporaryPrefix.size() + kCollectionExtension.size() + 1 + kUniqueDigits + kTemporarySuffix.size();
+constexpr std::size_t kTemporaryNameOverhead = kTemporaryPrefix.size() +
+                                               kCollectionExtension.size() + 1 + kUniqueDigits +
+                                               kTemporarySuffix.size();
 
 bool is_hex_digit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
 

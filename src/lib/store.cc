@@ -3,12 +3,12 @@
 
 #include <cerrno>
 
+#include "base/utf8.h"
 #include "lib/collection_file.h"
 #include "lib/collection_path.h"
 #include "lib/file_system.h"
 #include "lib/temporary_file.h"
 #include "value/json_writer.h"
-#include "base/utf8.h"
 
 namespace zarvel {
 
@@ -20,7 +20,8 @@ namespace {
 Result<Array> collection_documents(Value file_value, std::string_view name) {
   if (file_value.is_array()) return std::move(file_value.as_array());
   if (file_value.is_object()) {
-    if (Value* member = file_value.as_object().find(name); member != nullptr && member->is_array()) {
+    if (Value* member = file_value.as_object().find(name);
+        member != nullptr && member->is_array()) {
       return std::move(member->as_array());
     }
   }
@@ -67,8 +68,10 @@ Status Store::load_directory() {
     std::string path = collection_file_path(directory_, name);
     Result<std::optional<Value>> content = read_collection_file_if_regular(path);
     if (!content.ok()) return std::move(content).status();
-    if (!content.value()) continue;  // a directory, FIFO, device or dangling link: not a collection file
-    if (Status added = register_file_content(path, name, std::move(*content.value())); !added.ok()) {
+    if (!content.value())
+      continue;  // a directory, FIFO, device or dangling link: not a collection file
+    if (Status added = register_file_content(path, name, std::move(*content.value()));
+        !added.ok()) {
       return added;
     }
   }
@@ -185,7 +188,8 @@ Status Store::write_all() const {
   // is tried, so that as many as possible reach the disk.
   Status first_failure;
   for (const auto& [name, collection] : registry_) {
-    Status written = write_collection_file(collection_file_path(directory_, name), collection->documents);
+    Status written =
+        write_collection_file(collection_file_path(directory_, name), collection->documents);
     if (!written.ok() && first_failure.ok()) first_failure = std::move(written);
   }
   return first_failure;

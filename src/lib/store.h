@@ -112,7 +112,8 @@ class Store {
                                     const Object& query);
   // The collection an insert appends to: registered, loaded from its file, or created (`created`).
   Result<SharedCollection> collection_for_insert(std::string_view name, bool& created);
-  // Appends `value`, or each element when it is an array, and forgets the collection's cached answers.
+  // Appends `value`, or each element when it is an array, and forgets the collection's cached
+  // answers.
   void append(std::string_view name, Collection& collection, Value value);
   // Marks a change of the collection's documents: its cached answers are dropped and can no
   // longer be mistaken for current ones.

@@ -56,7 +56,8 @@ void Store::append(std::string_view name, Collection& collection, Value value) {
     } else {
       // Grown geometrically: reserving the exact size would make many small inserts quadratic.
       std::size_t needed = documents.size() + elements.size();
-      if (needed > documents.capacity()) documents.reserve(std::max(needed, 2 * documents.capacity()));
+      if (needed > documents.capacity())
+        documents.reserve(std::max(needed, 2 * documents.capacity()));
       for (Value& element : elements) documents.push_back(std::move(element));
     }
   } else {
@@ -160,7 +161,8 @@ Result<SharedCollection> Store::update(std::string_view name, const Object& upda
     return Status::internal_unwrap(std::move(collection).status());
   }
   std::string lines;
-  Result<QueryEngine<UpdateOperator>> update_engine = QueryEngine<UpdateOperator>::build(update, &lines);
+  Result<QueryEngine<UpdateOperator>> update_engine =
+      QueryEngine<UpdateOperator>::build(update, &lines);
   // The lines of the conditions read before a malformed one are written too.
   trace(lines);
   if (!update_engine.ok()) return std::move(update_engine).status();

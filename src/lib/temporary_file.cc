@@ -47,7 +47,8 @@ std::uint64_t random_unique_bits() {
   return (std::uint64_t{device()} << 32) ^ device();
 }
 
-Result<TemporaryFile> TemporaryFile::create(const std::string& target_path, const UniqueBits& unique) {
+Result<TemporaryFile> TemporaryFile::create(const std::string& target_path,
+                                            const UniqueBits& unique) {
   std::optional<unsigned> target_mode = permission_bits(target_path);
   for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
     std::string path = temporary_file_path(target_path, unique());
@@ -99,7 +100,8 @@ void remove_if_stale(const std::string& path) {
   if (!file.ok() || !is_regular_file(file.value())) return;
   // Locked, the file can no longer be taken by a writer; it is removed only if the name still
   // names it.
-  if (lock(file.value(), LOCK_EX | LOCK_NB) && names_file(path, file.value())) (void)remove_file(path);
+  if (lock(file.value(), LOCK_EX | LOCK_NB) && names_file(path, file.value()))
+    (void)remove_file(path);
 }
 
 }  // namespace zarvel

@@ -15,8 +15,8 @@ namespace zarvel {
 // the pointer lives until the document is next changed. Null for an empty path. Inlined into
 // every caller: it runs once per condition and document, where a call is a measurable cost.
 template <class ObjectT>
-[[gnu::always_inline]] inline ObjectT* field_parent(ObjectT& document,
-                                                    const std::vector<std::string>& fields) noexcept {
+[[gnu::always_inline]] inline ObjectT* field_parent(
+    ObjectT& document, const std::vector<std::string>& fields) noexcept {
   static_assert(std::is_same_v<std::remove_const_t<ObjectT>, Object>);
   if (fields.empty()) return nullptr;
   ObjectT* current = &document;

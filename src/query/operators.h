@@ -9,7 +9,14 @@
 namespace zarvel {
 
 // Comparison operators of query documents. The enumerator names are the printable names.
-enum class QueryOperator { Equal, NotEqual, GreaterThan, GreaterThanEqual, LessThan, LessThanEqual };
+enum class QueryOperator {
+  Equal,
+  NotEqual,
+  GreaterThan,
+  GreaterThanEqual,
+  LessThan,
+  LessThanEqual
+};
 
 // Operators of update documents. "Substract" is the name callers see in traces; keep its spelling.
 enum class UpdateOperator { Set, Add, Substract, Increment, Decrement, Delete };
@@ -61,6 +68,8 @@ constexpr std::optional<Op> operator_from_keyword(std::string_view keyword) noex
 }
 
 // A key that names an operator rather than a field: it begins with "$".
-constexpr bool is_keyword(std::string_view key) noexcept { return !key.empty() && key.front() == '$'; }
+constexpr bool is_keyword(std::string_view key) noexcept {
+  return !key.empty() && key.front() == '$';
+}
 
 }  // namespace zarvel

@@ -19,7 +19,8 @@ void append_segments(std::string_view key, std::vector<std::string>& fields) {
 
 }  // namespace
 
-Result<Value> parse_query(std::string_view key, const Value& value, std::vector<std::string>& fields) {
+Result<Value> parse_query(std::string_view key, const Value& value,
+                          std::vector<std::string>& fields) {
   // Each nested object contributes the segments of its first member's key, so this walks down
   // one member per level instead of recursing.
   const Value* current = &value;

@@ -27,7 +27,8 @@ struct Condition {
 // returned as a copy. Internal failures: "Error while parsing query" for an object without
 // members, "Not Valid query" for null or an array reached without a keyword. On failure `fields`
 // holds whatever was appended so far.
-Result<Value> parse_query(std::string_view key, const Value& value, std::vector<std::string>& fields);
+Result<Value> parse_query(std::string_view key, const Value& value,
+                          std::vector<std::string>& fields);
 
 // The conditions of one query document (Op = QueryOperator) or update document
 // (Op = UpdateOperator), one per top-level member, in ascending key order. Immutable once built.
@@ -47,7 +48,8 @@ class QueryEngine {
   const std::vector<Condition<Op>>& conditions() const noexcept { return conditions_; }
 
  private:
-  explicit QueryEngine(std::vector<Condition<Op>> conditions) : conditions_(std::move(conditions)) {}
+  explicit QueryEngine(std::vector<Condition<Op>> conditions)
+      : conditions_(std::move(conditions)) {}
 
   // Every path holds at least one segment.
   std::vector<Condition<Op>> conditions_;

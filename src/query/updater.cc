@@ -57,14 +57,16 @@ bool is_prefix(const std::vector<std::string>& prefix, const std::vector<std::st
 }  // namespace
 
 void apply_update(const QueryEngine<UpdateOperator>& engine, Object& document) {
-  apply_conditions(engine, document,
-                   [](const Condition<UpdateOperator>& condition, Value& field) { field = condition.value; });
+  apply_conditions(engine, document, [](const Condition<UpdateOperator>& condition, Value& field) {
+    field = condition.value;
+  });
 }
 
 void PreparedUpdate::apply(Object& document) {
-  apply_conditions(engine_, document, [this](const Condition<UpdateOperator>& condition, Value& field) {
-    field = copy_of(static_cast<std::size_t>(&condition - engine_.conditions().data()));
-  });
+  apply_conditions(
+      engine_, document, [this](const Condition<UpdateOperator>& condition, Value& field) {
+        field = copy_of(static_cast<std::size_t>(&condition - engine_.conditions().data()));
+      });
 }
 
 PreparedUpdate::PreparedUpdate(const QueryEngine<UpdateOperator>& engine)
@@ -75,8 +77,8 @@ PreparedUpdate::PreparedUpdate(const QueryEngine<UpdateOperator>& engine)
     // Only a Set replaces a value with one that may hold objects, so only an earlier Set at a
     // prefix of this path can make it resolve where it did not.
     for (std::size_t j = 0; j < i && !copies_[i].always; ++j) {
-      copies_[i].always =
-          conditions[j].op == UpdateOperator::Set && is_prefix(conditions[j].fields, conditions[i].fields);
+      copies_[i].always = conditions[j].op == UpdateOperator::Set &&
+                          is_prefix(conditions[j].fields, conditions[i].fields);
     }
     copies_[i].needed = conditions[i].value.copy_allocates();
     needs_copies_ = needs_copies_ || copies_[i].needed;
@@ -103,7 +105,8 @@ void PreparedUpdate::prepare() {
   for (std::size_t i = 0; i < copies_.size(); ++i) {
     Copies& copies = copies_[i];
     copies.next = prepared_.size();
-    for (std::size_t n = 0; n < copies.count; ++n) prepared_.push_back(engine_.conditions()[i].value);
+    for (std::size_t n = 0; n < copies.count; ++n)
+      prepared_.push_back(engine_.conditions()[i].value);
     copies.end = prepared_.size();
   }
 }
@@ -120,7 +123,8 @@ int deepest_set(const QueryEngine<UpdateOperator>& engine) noexcept {
   int deepest = 0;
   for (const Condition<UpdateOperator>& condition : engine.conditions()) {
     if (condition.op != UpdateOperator::Set) continue;
-    deepest = std::max(deepest, static_cast<int>(condition.fields.size()) + nesting_depth(condition.value));
+    deepest = std::max(deepest,
+                       static_cast<int>(condition.fields.size()) + nesting_depth(condition.value));
   }
   return deepest;
 }

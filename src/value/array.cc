@@ -23,7 +23,9 @@ Array copy_of(const Value* first, const Value* last) {
 
 }  // namespace
 
-Array::Array(std::initializer_list<Value> elements) { *this = copy_of(elements.begin(), elements.end()); }
+Array::Array(std::initializer_list<Value> elements) {
+  *this = copy_of(elements.begin(), elements.end());
+}
 
 Array::Array(const std::vector<Value>& elements) {
   *this = copy_of(elements.data(), elements.data() + elements.size());

@@ -15,9 +15,9 @@
 #include <utility>
 #include <vector>
 
+#include "base/utf8.h"
 #include "value/float_format.h"
 #include "value/limits.h"
-#include "base/utf8.h"
 
 namespace zarvel {
 
@@ -68,7 +68,6 @@ constexpr std::array<std::uint8_t, 256> kByteClasses = make_byte_classes();
 inline bool has_class(char c, ByteClass k) {
   return (kByteClasses[static_cast<unsigned char>(c)] & k) != 0;
 }
-
 
 void append_utf8(std::string& out, std::uint32_t code_point) {
   char bytes[4];
@@ -160,8 +159,7 @@ const char* scan_number(const char* p, NumberToken& token) {
     while (has_class(*p, kDigit) && p - digits < 19) u = u * 10 + static_cast<unsigned>(*p++ - '0');
     while (has_class(*p, kDigit)) {
       unsigned d = static_cast<unsigned>(*p - '0');
-      if (!token.integer_overflow &&
-          u <= (std::numeric_limits<std::uint64_t>::max() - d) / 10) {
+      if (!token.integer_overflow && u <= (std::numeric_limits<std::uint64_t>::max() - d) / 10) {
         u = u * 10 + d;
       } else {
         token.integer_overflow = true;
@@ -635,7 +633,8 @@ class Reader {
     token = NumberToken();
     stop = scan_number(number_text_.c_str(), token);
     if (!token.ok || stop != number_text_.data() + number_text_.size()) {
-      return fail_at_offset(number_offset + static_cast<std::uint64_t>(stop - number_text_.c_str()));
+      return fail_at_offset(number_offset +
+                            static_cast<std::uint64_t>(stop - number_text_.c_str()));
     }
     return convert_number(token, number_text_, out) || fail_at_offset(number_offset);
   }

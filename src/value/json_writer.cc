@@ -74,7 +74,8 @@ bool has_escapes(std::string_view s) noexcept {
   for (; i + 8 <= s.size(); i += 8) {
     std::uint64_t word;
     std::memcpy(&word, s.data() + i, 8);
-    if (has_below(word, 0x20) | has_below(word ^ (kOnes * '"'), 1) | has_below(word ^ (kOnes * '\\'), 1)) {
+    if (has_below(word, 0x20) | has_below(word ^ (kOnes * '"'), 1) |
+        has_below(word ^ (kOnes * '\\'), 1)) {
       return true;
     }
   }

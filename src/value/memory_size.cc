@@ -24,7 +24,8 @@ std::size_t heap_size(const Object& object) noexcept {
   if (object.capacity() == 0) return 0;
   std::size_t size = heap_block(kBlockHeader + object.capacity() * sizeof(Object::Member));
   for (const Object::Member& member : object) {
-    if (member.key.size() > Key::kInlineCapacity) size += heap_block(sizeof(std::size_t) + member.key.size());
+    if (member.key.size() > Key::kInlineCapacity)
+      size += heap_block(sizeof(std::size_t) + member.key.size());
     size += heap_size(member.value);
   }
   return size;

@@ -18,7 +18,6 @@ struct Object::Block {
 
 static_assert(alignof(Object::Member) <= 8, "members follow the 8-byte block header unpadded");
 
-
 namespace {
 
 using Member = Object::Member;
@@ -141,7 +140,9 @@ Object::const_iterator Object::begin() const noexcept {
   return block_ == nullptr ? nullptr : block_->members();
 }
 
-Object::iterator Object::begin() noexcept { return block_ == nullptr ? nullptr : block_->members(); }
+Object::iterator Object::begin() noexcept {
+  return block_ == nullptr ? nullptr : block_->members();
+}
 
 Object Object::from_members(std::vector<Member>&& members) {
   return from_members(members.data(), members.data() + members.size());

@@ -133,7 +133,8 @@ bool operator==(const Value& a, const Value& b) noexcept {
 int nesting_depth(const Value& value) noexcept {
   int deepest = 0;
   if (value.is_array()) {
-    for (const Value& element : value.as_array()) deepest = std::max(deepest, nesting_depth(element));
+    for (const Value& element : value.as_array())
+      deepest = std::max(deepest, nesting_depth(element));
   } else if (value.is_object()) {
     for (const Object::Member& member : value.as_object()) {
       deepest = std::max(deepest, nesting_depth(member.value));

@@ -17,7 +17,14 @@
 namespace zarvel {
 
 // The numbers of the kinds are part of the result-cache key: keep them.
-enum class Kind : std::uint8_t { kNull = 0, kBool = 1, kNumber = 2, kString = 3, kArray = 4, kObject = 5 };
+enum class Kind : std::uint8_t {
+  kNull = 0,
+  kBool = 1,
+  kNumber = 2,
+  kString = 3,
+  kArray = 4,
+  kObject = 5
+};
 
 // A JSON number in one of three forms. An integer of value zero or more is always kUnsigned, a
 // negative integer always kNegative, so equal integers share a form; a float is never equal to an
@@ -181,7 +188,9 @@ class Value {
  public:
   // The padding is zeroed too: moves copy all 16 bytes, and it costs nothing beside the payload.
   Value() noexcept : kind_(Kind::kNull), aux_(0), inline_head_{} { payload_.bits = 0; }
-  explicit Value(bool b) noexcept : kind_(Kind::kBool), aux_(0), inline_head_{} { payload_.bits = b ? 1 : 0; }
+  explicit Value(bool b) noexcept : kind_(Kind::kBool), aux_(0), inline_head_{} {
+    payload_.bits = b ? 1 : 0;
+  }
   explicit Value(Number n) noexcept
       : kind_(Kind::kNumber), aux_(static_cast<std::uint8_t>(n.form_)), inline_head_{} {
     payload_.bits = n.bits_;
@@ -257,7 +266,9 @@ class Value {
   // An inline string runs from inline_head_ on into the payload; addressed from the value's own
   // start so that the compiler sees the whole 14 bytes.
   char* inline_data() noexcept { return reinterpret_cast<char*>(this) + kInlineOffset; }
-  const char* inline_data() const noexcept { return reinterpret_cast<const char*>(this) + kInlineOffset; }
+  const char* inline_data() const noexcept {
+    return reinterpret_cast<const char*>(this) + kInlineOffset;
+  }
 
   // Layout: kind, aux, then 14 bytes that are either an inline string (aux = its length) or six
   // bytes of padding followed by the 8-byte payload. aux also holds the number form, or
@@ -270,7 +281,7 @@ class Value {
     ~Payload() {}
     std::uint64_t bits;
     HeapString* string;
-    Array array;    // the handles themselves: elements and members are one hop away
+    Array array;  // the handles themselves: elements and members are one hop away
     Object object;
     char inline_tail[8];
   } payload_;

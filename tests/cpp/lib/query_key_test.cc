@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "lib/siphash.h"
 #include "../query/json_literal.h"
+#include "lib/siphash.h"
 
 namespace zarvel {
 namespace {
@@ -53,8 +53,10 @@ TEST(QueryKeyTest, HashesTheCollectionNameThenTheQueryStream) {
   s.u64(5).u64(1).str("k").u64(2).u64(std::bit_cast<std::uint64_t>(1.5));
   s.str("b").u64(2).u64(0);
   s.str("c").u64(2).u64(7);
-  EXPECT_EQ(query_key("users", json_object(R"({"c": 7, "b": -0.0, "a": [true, null, -2, "s", {"k": 1.5}]})")),
-            s.hash());
+  EXPECT_EQ(
+      query_key("users",
+                json_object(R"({"c": 7, "b": -0.0, "a": [true, null, -2, "s", {"k": 1.5}]})")),
+      s.hash());
 }
 
 TEST(QueryKeyTest, EqualQueriesShareAKeyAndFormsSplitIt) {
@@ -79,7 +81,8 @@ TEST(QueryKeyTest, EqualQueriesShareAKeyAndFormsSplitIt) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.query_a) + " vs " + c.query_b);
-    EXPECT_EQ(query_key(c.collection_a, json_object(c.query_a)) == query_key(c.collection_b, json_object(c.query_b)),
+    EXPECT_EQ(query_key(c.collection_a, json_object(c.query_a)) ==
+                  query_key(c.collection_b, json_object(c.query_b)),
               c.same);
   }
 }

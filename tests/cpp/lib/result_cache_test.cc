@@ -135,7 +135,8 @@ TEST(ResultCacheTest, BoundsTheBytesItHolds) {
   EXPECT_LE(cache.bytes(), cache.byte_capacity());
 
   cache.put("c", numbered(0), answer_of(std::vector<std::uint32_t>(10000)));
-  EXPECT_EQ(cache.get("c", numbered(0)), nullptr) << "an oversized answer replaces none and is not kept";
+  EXPECT_EQ(cache.get("c", numbered(0)), nullptr)
+      << "an oversized answer replaces none and is not kept";
   EXPECT_EQ(cache.size(), 2u);
 
   // Large query operands count too.

@@ -12,7 +12,8 @@ using Bytes = std::vector<std::uint8_t>;
 
 // A one-shot SipHash-c-d written straight from the paper: pad the message to whole words with
 // its length in the last byte, compress word by word, finalise.
-std::uint64_t reference_siphash(int c, int d, std::uint64_t k0, std::uint64_t k1, const Bytes& message) {
+std::uint64_t reference_siphash(int c, int d, std::uint64_t k0, std::uint64_t k1,
+                                const Bytes& message) {
   std::uint64_t v0 = k0 ^ 0x736f6d6570736575ULL, v1 = k1 ^ 0x646f72616e646f6dULL;
   std::uint64_t v2 = k0 ^ 0x6c7967656e657261ULL, v3 = k1 ^ 0x7465646279746573ULL;
   auto rotl = [](std::uint64_t x, int b) { return (x << b) | (x >> (64 - b)); };
@@ -48,12 +49,13 @@ constexpr std::uint64_t kPaperK1 = 0x0f0e0d0c0b0a0908ULL;  // key bytes 08..0f
 
 TEST(SipHashTest, SipHash24MatchesThePublishedVectors) {
   for (auto [length, expected] : {std::pair<std::size_t, std::uint64_t>{0, 0x726fdb47dd0e0e31ULL},
-                                   {15, 0xa129ca6149be45e5ULL}}) {
+                                  {15, 0xa129ca6149be45e5ULL}}) {
     Bytes message = counting(length);
     SipHasher24 h(kPaperK0, kPaperK1);
     h.write(message.data(), message.size());
     EXPECT_EQ(h.finish(), expected) << "length " << length;
-    EXPECT_EQ(reference_siphash(2, 4, kPaperK0, kPaperK1, message), expected) << "length " << length;
+    EXPECT_EQ(reference_siphash(2, 4, kPaperK0, kPaperK1, message), expected)
+        << "length " << length;
   }
 }
 

@@ -117,7 +117,8 @@ TEST_F(StoreUpdateTest, IsAllOrNothingWhenMemoryRunsOut) {
     for (long allowed = 0; !done; ++allowed) {
       try {
         AllocationLimit limit(allowed);
-        done = store_->update_documents("c", collection, update.value(), query ? &*query : nullptr).ok();
+        done = store_->update_documents("c", collection, update.value(), query ? &*query : nullptr)
+                   .ok();
         ASSERT_TRUE(done);
       } catch (const std::bad_alloc&) {
         ASSERT_EQ(show(Value(Array(collection.documents))), show(json(before)))

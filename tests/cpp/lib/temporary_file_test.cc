@@ -4,8 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -57,7 +57,8 @@ UniqueBits sequence(std::vector<std::uint64_t> bits) {
 }
 
 TEST(TemporaryFileNameTest, NamesAreHiddenBesideTheTargetAndRecognised) {
-  EXPECT_EQ(temporary_file_path("db/c.json", 0x0123456789abcdef), "db/.c.json.0123456789abcdef.tmp");
+  EXPECT_EQ(temporary_file_path("db/c.json", 0x0123456789abcdef),
+            "db/.c.json.0123456789abcdef.tmp");
   EXPECT_EQ(temporary_file_path("c.json", 255), ".c.json.00000000000000ff.tmp");
   EXPECT_TRUE(is_temporary_file_name(".c.json.0123456789abcdef.tmp"));
   EXPECT_TRUE(is_temporary_file_name("...json.0000000000000000.tmp"));  // the collection "."
@@ -117,7 +118,8 @@ TEST_F(TemporaryFileTest, NeitherFifosNorLinksAreTakenForStaleFiles) {
   fs::create_symlink(target_, link);
   write_file(target_, "[]");
   for (const std::string& path : {fifo, link}) remove_if_stale(path);
-  EXPECT_EQ(entries(), (std::vector<std::string>{".c.json.0000000000000001.tmp", ".c.json.0000000000000002.tmp", "c.json"}));
+  EXPECT_EQ(entries(), (std::vector<std::string>{".c.json.0000000000000001.tmp",
+                                                 ".c.json.0000000000000002.tmp", "c.json"}));
 }
 
 }  // namespace

@@ -13,7 +13,8 @@ namespace {
 using testing::json_object;
 
 QueryEngine<QueryOperator> engine(const char* query) {
-  Result<QueryEngine<QueryOperator>> built = QueryEngine<QueryOperator>::build(json_object(query), nullptr);
+  Result<QueryEngine<QueryOperator>> built =
+      QueryEngine<QueryOperator>::build(json_object(query), nullptr);
   EXPECT_TRUE(built.ok()) << query << ": " << built.status().message();
   return std::move(built).value();
 }
@@ -26,35 +27,53 @@ TEST(MatcherTest, MatchesOrNot) {
   };
   const std::vector<Case> cases = {
       // Equality keeps kinds and number forms apart; a missing field matches neither $eq nor $ne.
-      {R"({})", R"({})", true}, {R"({})", R"({"a": 1})", true}, {R"({"a": 1})", R"({"a": 1})", true},
-      {R"({"a": 1})", R"({"a": 1.0})", false}, {R"({"a": 1.0})", R"({"a": 1})", false},
-      {R"({"a": 0.0})", R"({"a": -0.0})", true}, {R"({"a": true})", R"({"a": 1})", false},
-      {R"({"a": "x"})", R"({"a": "x"})", true}, {R"({"a": "x"})", R"({"a": "xy"})", false},
-      {R"({"a": {"$ne": 1}})", R"({"a": 1.0})", true}, {R"({"a": {"$ne": 5}})", R"({"a": 5})", false},
-      {R"({"a": {"$ne": 5}})", R"({})", false}, {R"({"a": {"$ne": null}})", R"({"a": false})", true},
-      {R"({"a": {"$eq": null}})", R"({"a": null})", true}, {R"({"a": {"$eq": null}})", R"({})", false},
+      {R"({})", R"({})", true},
+      {R"({})", R"({"a": 1})", true},
+      {R"({"a": 1})", R"({"a": 1})", true},
+      {R"({"a": 1})", R"({"a": 1.0})", false},
+      {R"({"a": 1.0})", R"({"a": 1})", false},
+      {R"({"a": 0.0})", R"({"a": -0.0})", true},
+      {R"({"a": true})", R"({"a": 1})", false},
+      {R"({"a": "x"})", R"({"a": "x"})", true},
+      {R"({"a": "x"})", R"({"a": "xy"})", false},
+      {R"({"a": {"$ne": 1}})", R"({"a": 1.0})", true},
+      {R"({"a": {"$ne": 5}})", R"({"a": 5})", false},
+      {R"({"a": {"$ne": 5}})", R"({})", false},
+      {R"({"a": {"$ne": null}})", R"({"a": false})", true},
+      {R"({"a": {"$eq": null}})", R"({"a": null})", true},
+      {R"({"a": {"$eq": null}})", R"({})", false},
       // Arrays and objects compare whole.
       {R"({"tags": {"$eq": ["x", "y"]}})", R"({"tags": ["x", "y"]})", true},
       {R"({"tags": {"$eq": ["x", "y"]}})", R"({"tags": ["y", "x"]})", false},
       {R"({"tags": {"$eq": ["x", "y"]}})", R"({"tags": ["x", "y", "z"]})", false},
-      {R"({"tags": "x"})", R"({"tags": ["x"]})", false}, {R"({"o": {"$eq": {}}})", R"({"o": {"a": 1}})", false},
+      {R"({"tags": "x"})", R"({"tags": ["x"]})", false},
+      {R"({"o": {"$eq": {}}})", R"({"o": {"a": 1}})", false},
       {R"({"o": {"$eq": {"b": 1, "a": [2]}}})", R"({"o": {"a": [2], "b": 1}})", true},
       // Paths go through objects only, one key per dot.
-      {R"({"a.b": 1})", R"({"a": {"b": 1}})", true}, {R"({"a.b": 1})", R"({"a": [{"b": 1}]})", false},
-      {R"({"a.0": 1})", R"({"a": [1]})", false}, {R"({"a.b": 1})", R"({"a": 3})", false},
+      {R"({"a.b": 1})", R"({"a": {"b": 1}})", true},
+      {R"({"a.b": 1})", R"({"a": [{"b": 1}]})", false},
+      {R"({"a.0": 1})", R"({"a": [1]})", false},
+      {R"({"a.b": 1})", R"({"a": 3})", false},
       {R"({"a.b.c": {"$gt": 0}})", R"({"a": {"b": {"c": 1}}})", true},
       {R"({"a.b.c": {"$gt": 0}})", R"({"a": {"x": {"c": 1}}})", false},
-      {R"({".": 1})", R"({"": {"": 1}})", true}, {R"({"a.b": 1})", R"({"a.b": 1})", false},
+      {R"({".": 1})", R"({"": {"": 1}})", true},
+      {R"({"a.b": 1})", R"({"a.b": 1})", false},
       // Orderings compare numbers of any form by value.
-      {R"({"a": {"$gt": 1}})", R"({"a": 2})", true}, {R"({"a": {"$gt": 1}})", R"({"a": 1})", false},
-      {R"({"a": {"$gte": 1}})", R"({"a": 1})", true}, {R"({"a": {"$gte": 1}})", R"({"a": 1.0})", true},
-      {R"({"a": {"$gte": 1}})", R"({"a": 0.999})", false}, {R"({"a": {"$lt": 0}})", R"({"a": -1})", true},
-      {R"({"a": {"$lt": -1}})", R"({"a": -1})", false}, {R"({"a": {"$lte": -1}})", R"({"a": -1.0})", true},
-      {R"({"a": {"$lte": 2.5}})", R"({"a": 3})", false}, {R"({"a": {"$gt": "x"}})", R"({"b": "y"})", false},
+      {R"({"a": {"$gt": 1}})", R"({"a": 2})", true},
+      {R"({"a": {"$gt": 1}})", R"({"a": 1})", false},
+      {R"({"a": {"$gte": 1}})", R"({"a": 1})", true},
+      {R"({"a": {"$gte": 1}})", R"({"a": 1.0})", true},
+      {R"({"a": {"$gte": 1}})", R"({"a": 0.999})", false},
+      {R"({"a": {"$lt": 0}})", R"({"a": -1})", true},
+      {R"({"a": {"$lt": -1}})", R"({"a": -1})", false},
+      {R"({"a": {"$lte": -1}})", R"({"a": -1.0})", true},
+      {R"({"a": {"$lte": 2.5}})", R"({"a": 3})", false},
+      {R"({"a": {"$gt": "x"}})", R"({"b": "y"})", false},
       {R"({"a": {"$gt": -9223372036854775808}})", R"({"a": 18446744073709551615})", true},
       {R"({"a": {"$gt": 9007199254740992}})", R"({"a": 9007199254740993})", false},
       {R"({"a": {"$gte": 9007199254740993}})", R"({"a": 9007199254740992})", true},
-      // Every condition must hold; "a" sorts first and fails, so the non-numeric "b" is never compared.
+      // Every condition must hold; "a" sorts first and fails, so the non-numeric "b" is never
+      // compared.
       {R"({"a": 1, "b": {"$gt": 2}})", R"({"a": 1, "b": 3})", true},
       {R"({"a": 1, "b": {"$gt": 2}})", R"({"a": 2, "b": 3})", false},
       {R"({"a": 1, "b": {"$gt": 2}})", R"({"a": 2, "b": "x"})", false},

@@ -25,7 +25,8 @@ struct Expected {
 void expect_conditions(const char* document, const std::vector<Expected>& expected) {
   SCOPED_TRACE(document);
   std::string trace;
-  Result<QueryEngine<QueryOperator>> engine = QueryEngine<QueryOperator>::build(json_object(document), &trace);
+  Result<QueryEngine<QueryOperator>> engine =
+      QueryEngine<QueryOperator>::build(json_object(document), &trace);
   ASSERT_TRUE(engine.ok()) << engine.status().message();
   EXPECT_EQ(trace, "");  // only update documents are traced
   const auto& conditions = engine.value().conditions();
@@ -123,9 +124,11 @@ TEST(QueryEngineTest, UpdateBuildTracesEveryCondition) {
       {R"({"n": 1, "a": {"b": {"$delete": 0}}})",
        "Update operator found Delete\nFields: [\"a\", \"b\"]\n"
        "Update operator found Set\nFields: [\"n\"]\n"},
-      {R"({"q\"b\\s": {"$substract": 1}})", "Update operator found Substract\nFields: [\"q\\\"b\\\\s\"]\n"},
+      {R"({"q\"b\\s": {"$substract": 1}})",
+       "Update operator found Substract\nFields: [\"q\\\"b\\\\s\"]\n"},
       {R"({"t\tr\rn\n": 1})", "Update operator found Set\nFields: [\"t\\tr\\rn\\n\"]\n"},
-      {R"({"\u0000\u0001\u001f\u007f": 1})", "Update operator found Set\nFields: [\"\\0\\u{1}\\u{1f}\\u{7f}\"]\n"},
+      {R"({"\u0000\u0001\u001f\u007f": 1})",
+       "Update operator found Set\nFields: [\"\\0\\u{1}\\u{1f}\\u{7f}\"]\n"},
       {R"({"it's é\u00a0\u200b\u2028\ue000\ufeff": 1})",
        "Update operator found Set\nFields: [\"it's é\\u{a0}\\u{200b}\\u{2028}\\u{e000}\\u{feff}\"]\n"},
       {R"({"\ud83d\ude00\udb40\udc01\udbff\udfff": true})",

@@ -72,17 +72,35 @@ TEST(JsonReaderTest, AcceptedTextsReadToTheirValues) {
   const std::string zeros(5000, '0');
   const std::string raw_utf8 = "\"\x7f/\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\xf4\x8f\xbf\xbf\"";
   const std::vector<Case> cases = {
-      {"null", "null"}, {" \t\n\r true \r\n\t ", "true"}, {"0", "0"}, {"-1", "-1"},
+      {"null", "null"},
+      {" \t\n\r true \r\n\t ", "true"},
+      {"0", "0"},
+      {"-1", "-1"},
       // Negative zero in every spelling, integers past the 64-bit forms become floats.
-      {"-0", "-0.0"}, {"-0.0", "-0.0"}, {"-0e5", "-0.0"},
-      {"18446744073709551615", "18446744073709551615"}, {"18446744073709551616", "1.8446744073709552e19"},
-      {"100000000000000000000", "1e20"}, {"-9223372036854775808", "-9223372036854775808"},
-      {"-9223372036854775809", "-9.223372036854776e18"}, {"-18446744073709551615", "-1.8446744073709552e19"},
-      {"1.0", "1.0"}, {"1E2", "100.0"}, {"1e+2", "100.0"}, {"1e-2", "0.01"}, {"123.456", "123.456"},
+      {"-0", "-0.0"},
+      {"-0.0", "-0.0"},
+      {"-0e5", "-0.0"},
+      {"18446744073709551615", "18446744073709551615"},
+      {"18446744073709551616", "1.8446744073709552e19"},
+      {"100000000000000000000", "1e20"},
+      {"-9223372036854775808", "-9223372036854775808"},
+      {"-9223372036854775809", "-9.223372036854776e18"},
+      {"-18446744073709551615", "-1.8446744073709552e19"},
+      {"1.0", "1.0"},
+      {"1E2", "100.0"},
+      {"1e+2", "100.0"},
+      {"1e-2", "0.01"},
+      {"123.456", "123.456"},
       // Underflow reads as zero of the right sign; huge exponents on zero or with long digit runs.
-      {"1e-400", "0.0"}, {"-1e-400", "-0.0"}, {"1e-99999999999", "0.0"}, {"0.000e99999999999", "0.0"},
-      {"-0e99999999999", "-0.0"}, {"1e0000000000000000000002", "100.0"}, {"1" + zeros + "e-5000", "1.0"},
-      {"0." + zeros + "1e5002", "10.0"}, {"1" + zeros + "e-4700", "1e300"},
+      {"1e-400", "0.0"},
+      {"-1e-400", "-0.0"},
+      {"1e-99999999999", "0.0"},
+      {"0.000e99999999999", "0.0"},
+      {"-0e99999999999", "-0.0"},
+      {"1e0000000000000000000002", "100.0"},
+      {"1" + zeros + "e-5000", "1.0"},
+      {"0." + zeros + "1e5002", "10.0"},
+      {"1" + zeros + "e-4700", "1e300"},
       {"[1,-1,1.5,\"a\",true,false,null,[],{}]", "[1,-1,1.5,\"a\",true,false,null,[],{}]"},
       {" [ 1 , [ 2 ] , { \"k\" : [ ] } ] ", "[1,[2],{\"k\":[]}]"},
       {R"({"a":1,"c":2,"a":3,"b":4,"a":5,"c":6})", R"({"a":5,"b":4,"c":6})"},
@@ -104,12 +122,31 @@ TEST(JsonReaderTest, RejectedTextsFail) {
   // Only what the suite's n_ and i_ files do not already cover: limits, exact boundaries of the
   // UTF-8 ranges, and texts that end right after a valid prefix.
   const std::vector<std::string> cases = {
-      "1\x0c", "[1]\0"s, "{\"a\":}", "nullx", "1e5.5", "1e309", "10e308", "1.5e2147483648",
-      "0.1e99999999999", "1" + std::string(400, '0'), "\"\\ud800\\ue000\"", "\"\xc1\xbf\"",
-      "\"\xe0\x80\xaf\"", "\"\xe0\x9f\xbf\"", "\"\xed\xbf\xbf\"", "\"\xf0\x80\x80\xaf\"",
-      "\"\xf0\x8f\xbf\xbf\"", "\"\xf4\x90\x80\x80\"", "\"\xf5\x80\x80\x80\"", "\"\xc3\"",
-      "\"\xe2\x82\"", "\"\xc3\x28\"", "\"\xe2\x28\xa1\"",
-      nested(128, "[", "1", "]"), nested(128, "{\"a\":", "1", "}"),
+      "1\x0c",
+      "[1]\0"s,
+      "{\"a\":}",
+      "nullx",
+      "1e5.5",
+      "1e309",
+      "10e308",
+      "1.5e2147483648",
+      "0.1e99999999999",
+      "1" + std::string(400, '0'),
+      "\"\\ud800\\ue000\"",
+      "\"\xc1\xbf\"",
+      "\"\xe0\x80\xaf\"",
+      "\"\xe0\x9f\xbf\"",
+      "\"\xed\xbf\xbf\"",
+      "\"\xf0\x80\x80\xaf\"",
+      "\"\xf0\x8f\xbf\xbf\"",
+      "\"\xf4\x90\x80\x80\"",
+      "\"\xf5\x80\x80\x80\"",
+      "\"\xc3\"",
+      "\"\xe2\x82\"",
+      "\"\xc3\x28\"",
+      "\"\xe2\x28\xa1\"",
+      nested(128, "[", "1", "]"),
+      nested(128, "{\"a\":", "1", "}"),
       nested(64, "[", nested(64, "{\"a\":", "1", "}"), "]"),
   };
   for (const std::string& text : cases) {
@@ -124,23 +161,49 @@ TEST(JsonReaderTest, FailuresTellTheOffsetOfTheFirstRejectedByte) {
   };
   const std::vector<Case> cases = {
       // Texts that end too early: the offset is their length.
-      {"", 0}, {"  \n ", 4}, {"[1,2", 4}, {"{\"a\":1", 6}, {"\"abc", 4}, {"tru", 3}, {"\"\\u12", 5},
+      {"", 0},
+      {"  \n ", 4},
+      {"[1,2", 4},
+      {"{\"a\":1", 6},
+      {"\"abc", 4},
+      {"tru", 3},
+      {"\"\\u12", 5},
       {"\"\xe2\x82", 3},
       // A byte that cannot come where it is.
-      {"[1,]", 3}, {"[1 2]", 3}, {"{1:2}", 1}, {"{\"a\" 1}", 5}, {"{\"a\":1 \"b\"}", 7}, {"[1] x", 4},
-      {"[tree]", 3}, {"nulL", 3}, {"\"ab\x01\"", 3}, {"\"\\x\"", 2}, {"\"\\u12g4\"", 5},
-      {"\"\\ud800x\"", 7}, {"\"\\ud800\\n\"", 8}, {"-x", 1}, {"[1.]", 3}, {"01", 1}, {"1.5.5", 3},
+      {"[1,]", 3},
+      {"[1 2]", 3},
+      {"{1:2}", 1},
+      {"{\"a\" 1}", 5},
+      {"{\"a\":1 \"b\"}", 7},
+      {"[1] x", 4},
+      {"[tree]", 3},
+      {"nulL", 3},
+      {"\"ab\x01\"", 3},
+      {"\"\\x\"", 2},
+      {"\"\\u12g4\"", 5},
+      {"\"\\ud800x\"", 7},
+      {"\"\\ud800\\n\"", 8},
+      {"-x", 1},
+      {"[1.]", 3},
+      {"01", 1},
+      {"1.5.5", 3},
       {"[1,\n  2,,\n]", 8},
       // The first byte of what is refused as a whole.
-      {"\"\xff\"", 1}, {"\"a\xe2\x28\xa1\"", 2}, {"\"\\udc00\"", 6}, {"\"\\ud800\\u0041\"", 12},
-      {"[1e400]", 1}, {nested(128, "[", "1", "]"), 127}, {"[" + nested(127, "{\"a\":", "1", "}") + "]", 1 + 126 * 5},
+      {"\"\xff\"", 1},
+      {"\"a\xe2\x28\xa1\"", 2},
+      {"\"\\udc00\"", 6},
+      {"\"\\ud800\\u0041\"", 12},
+      {"[1e400]", 1},
+      {nested(128, "[", "1", "]"), 127},
+      {"[" + nested(127, "{\"a\":", "1", "}") + "]", 1 + 126 * 5},
   };
   for (const Case& c : cases) {
     for (std::size_t chunk : {kReadBufferSize, std::size_t{1}}) {
       ChunkedSource source(c.text, chunk);
       std::uint64_t offset = 12345;
       EXPECT_FALSE(parse_json(source, kReadBufferSize, &offset));
-      EXPECT_EQ(offset, c.offset) << ::testing::PrintToString(c.text.substr(0, 40)) << " read by " << chunk;
+      EXPECT_EQ(offset, c.offset) << ::testing::PrintToString(c.text.substr(0, 40)) << " read by "
+                                  << chunk;
     }
   }
 }
@@ -151,11 +214,15 @@ TEST(JsonReaderTest, FloatsReadToTheNearestDouble) {
     std::uint64_t bits;
   };
   const Case cases[] = {
-      {"0.1", 0x3FB999999999999A}, {"5e-324", 0x1}, {"4.9406564584124654e-324", 0x1},
-      {"2.2250738585072011e-308", 0x000FFFFFFFFFFFFF}, {"2.2250738585072014e-308", 0x0010000000000000},
+      {"0.1", 0x3FB999999999999A},
+      {"5e-324", 0x1},
+      {"4.9406564584124654e-324", 0x1},
+      {"2.2250738585072011e-308", 0x000FFFFFFFFFFFFF},
+      {"2.2250738585072014e-308", 0x0010000000000000},
       {"1.7976931348623157e308", 0x7FEFFFFFFFFFFFFF},
       // Halfway between two doubles: ties go to the even one.
-      {"9007199254740993.0", 0x4340000000000000}, {"9007199254740995.0", 0x4340000000000002},
+      {"9007199254740993.0", 0x4340000000000000},
+      {"9007199254740995.0", 0x4340000000000002},
       {"2.2790121708605243e274", std::bit_cast<std::uint64_t>(2.2790121708605243e274)},
       {"1847850320662571.0", std::bit_cast<std::uint64_t>(1847850320662571.0)},
   };
@@ -165,7 +232,8 @@ TEST(JsonReaderTest, FloatsReadToTheNearestDouble) {
     ASSERT_TRUE(v->as_number().is_float()) << c.text;
     EXPECT_EQ(v->as_number().bits(), c.bits) << c.text;
   }
-  // Random texts with long digit runs and far exponents, against the C library's correctly rounded strtod.
+  // Random texts with long digit runs and far exponents, against the C library's correctly rounded
+  // strtod.
   std::mt19937_64 random(5);
   auto digits = [&](std::size_t n) {
     std::string s;
@@ -180,7 +248,8 @@ TEST(JsonReaderTest, FloatsReadToTheNearestDouble) {
       text = (random() % 2 ? "-" : "") + std::to_string(random() >> (random() % 64)) + "." +
              digits(1 + random() % 9);
     } else {
-      std::string whole = random() % 8 ? std::to_string(1 + random() % 9) + digits(random() % 24) : "0";
+      std::string whole =
+          random() % 8 ? std::to_string(1 + random() % 9) + digits(random() % 24) : "0";
       text = (random() % 2 ? "-" : "") + whole;
       if (random() % 4) text += "." + digits(1 + random() % 20);
       if (random() % 2 || text.find('.') == std::string::npos) {
@@ -197,10 +266,18 @@ TEST(JsonReaderTest, FloatsReadToTheNearestDouble) {
 
 // Every kind of token placed across the boundary of the reader's 8192-byte blocks.
 TEST(JsonReaderTest, TokensStraddlingBlockBoundariesReadWhole) {
-  const std::vector<std::string> tokens = {
-      "true", "null", "-12345678901234567890.25e-3", "18446744073709551615", "-0",
-      "\"plain text\"", R"("esc\n\u00e9\ud83d\ude00x")", "\"\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\"",
-      R"({"key":[1,2]})", "1.", "\"\xe2\x82\"", R"("\ud83d\u00e9")"};
+  const std::vector<std::string> tokens = {"true",
+                                           "null",
+                                           "-12345678901234567890.25e-3",
+                                           "18446744073709551615",
+                                           "-0",
+                                           "\"plain text\"",
+                                           R"("esc\n\u00e9\ud83d\ude00x")",
+                                           "\"\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\"",
+                                           R"({"key":[1,2]})",
+                                           "1.",
+                                           "\"\xe2\x82\"",
+                                           R"("\ud83d\u00e9")"};
   for (const std::string& token : tokens) {
     std::string expected = read_back(token);
     for (std::size_t pad = kReadBufferSize - 12; pad <= kReadBufferSize + 1; ++pad) {
@@ -217,10 +294,9 @@ TEST(JsonReaderTest, SpecialBytesAnywhereInLongStrings) {
   struct Case {
     std::string inserted, written;  // written "FAIL" when the string must be rejected
   };
-  const Case cases[] = {{"\\n", "\\n"},         {"\\\"", "\\\""},
-                        {"\x1f", "FAIL"},        {std::string(1, '\0'), "FAIL"},
-                        {"\x7f", "\x7f"},         {"\xc3\xa9", "\xc3\xa9"},
-                        {"\xc3", "FAIL"},        {"\xff", "FAIL"}};
+  const Case cases[] = {
+      {"\\n", "\\n"},   {"\\\"", "\\\""},         {"\x1f", "FAIL"}, {std::string(1, '\0'), "FAIL"},
+      {"\x7f", "\x7f"}, {"\xc3\xa9", "\xc3\xa9"}, {"\xc3", "FAIL"}, {"\xff", "FAIL"}};
   for (const Case& c : cases) {
     for (std::size_t at = 0; at <= 17; ++at) {
       std::string body = std::string(at, 'a') + c.inserted + std::string(17 - at, 'b');
@@ -254,8 +330,8 @@ std::string read_file(const std::filesystem::path& path) {
 TEST(JsonReaderTest, JsonTestSuiteVerdicts) {
   // The implementation-defined cases this reader accepts; every other i_ case is rejected.
   const std::set<std::string> accepted_i = {
-      "i_number_double_huge_neg_exp.json", "i_number_real_underflow.json",
-      "i_number_too_big_neg_int.json",     "i_number_too_big_pos_int.json",
+      "i_number_double_huge_neg_exp.json",   "i_number_real_underflow.json",
+      "i_number_too_big_neg_int.json",       "i_number_too_big_pos_int.json",
       "i_number_very_big_negative_int.json",
   };
   int checked = 0;

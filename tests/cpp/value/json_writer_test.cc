@@ -28,17 +28,25 @@ TEST(JsonWriterTest, WritesCompactText) {
   std::string controls;
   for (int c = 0; c < 0x20; ++c) controls += static_cast<char>(c);
   const std::vector<Case> cases = {
-      {Value(), "null"}, {Value(true), "true"}, {Value(false), "false"}, {uint(0), "0"}, {uint(1), "1"},
-      {uint(18446744073709551615u), "18446744073709551615"}, {neg(-1), "-1"},
+      {Value(), "null"},
+      {Value(true), "true"},
+      {Value(false), "false"},
+      {uint(0), "0"},
+      {uint(1), "1"},
+      {uint(18446744073709551615u), "18446744073709551615"},
+      {neg(-1), "-1"},
       {neg(std::numeric_limits<std::int64_t>::min()), "-9223372036854775808"},
       {flt(-0.0), "-0.0"},  // float text itself is FloatFormatTest's
-      {str(""), "\"\""}, {str("\t\"\\\x01\xc3\xa9/\x7f"), "\"\\t\\\"\\\\\\u0001\xc3\xa9/\x7f\""},
+      {str(""), "\"\""},
+      {str("\t\"\\\x01\xc3\xa9/\x7f"), "\"\\t\\\"\\\\\\u0001\xc3\xa9/\x7f\""},
       {str(controls),
        "\"\\u0000\\u0001\\u0002\\u0003\\u0004\\u0005\\u0006\\u0007\\b\\t\\n\\u000b\\f\\r"
        "\\u000e\\u000f\\u0010\\u0011\\u0012\\u0013\\u0014\\u0015\\u0016\\u0017\\u0018"
        "\\u0019\\u001a\\u001b\\u001c\\u001d\\u001e\\u001f\""},
       // Members come out in stored order, which ValueTest pins.
-      {arr({}), "[]"}, {obj({}), "{}"}, {obj({{"k\n", arr({arr({}), obj({})})}}), "{\"k\\n\":[[],{}]}"},
+      {arr({}), "[]"},
+      {obj({}), "{}"},
+      {obj({{"k\n", arr({arr({}), obj({})})}}), "{\"k\\n\":[[],{}]}"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(to_json(c.value), c.expected);
@@ -131,13 +139,16 @@ TEST(JsonWriterTest, RefusesToNestBeyondTheLimitLikeAFailingSink) {
     bool written;
   };
   const std::vector<Case> cases = {
-      {kMaxNestingDepth, 0, true}, {kMaxNestingDepth + 1, 0, false}, {kMaxDocumentDepth, 1, true},
-      {kMaxDocumentDepth + 1, 1, false}, {300, 0, false},
+      {kMaxNestingDepth, 0, true},
+      {kMaxNestingDepth + 1, 0, false},
+      {kMaxDocumentDepth, 1, true},
+      {kMaxDocumentDepth + 1, 1, false},
+      {300, 0, false},
   };
   for (bool objects : {false, true}) {
     for (const Case& c : cases) {
-      SCOPED_TRACE(::testing::Message() << c.levels << (objects ? " objects" : " arrays") << " in "
-                                        << c.enclosing);
+      SCOPED_TRACE(::testing::Message()
+                   << c.levels << (objects ? " objects" : " arrays") << " in " << c.enclosing);
       Value value = nested(c.levels, objects);
       RecordingSink sink;
       BufferedWriter out(sink);

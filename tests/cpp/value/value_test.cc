@@ -1,12 +1,12 @@
 #include "value/value.h"
 
-#include "value/memory_size.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
+
+#include "value/memory_size.h"
 
 namespace zarvel {
 namespace {
@@ -15,7 +15,9 @@ Value str(std::string_view s) { return Value(s); }
 Value uint(std::uint64_t u) { return Value(Number::from_unsigned(u)); }
 Value flt(double d) { return Value(Number::from_float(d)); }
 
-Value obj(std::vector<Object::Member> members) { return Value(Object::from_members(std::move(members))); }
+Value obj(std::vector<Object::Member> members) {
+  return Value(Object::from_members(std::move(members)));
+}
 
 TEST(ValueTest, EqualityKeepsKindsAndNumberFormsApart) {
   struct Case {
@@ -23,9 +25,13 @@ TEST(ValueTest, EqualityKeepsKindsAndNumberFormsApart) {
     bool equal;
   };
   const std::vector<Case> cases = {
-      {flt(1.0), uint(1), false}, {flt(0.0), flt(-0.0), true}, {uint(0), flt(0.0), false},
+      {flt(1.0), uint(1), false},
+      {flt(0.0), flt(-0.0), true},
+      {uint(0), flt(0.0), false},
       {Value(Number::from_negative(-1)), Value(Number::from_int64(-1)), true},
-      {Value(), Value(false), false}, {Value(true), Value(true), true}, {str("abc"), str("abc"), true},
+      {Value(), Value(false), false},
+      {Value(true), Value(true), true},
+      {str("abc"), str("abc"), true},
       // Short strings are stored inline up to 15 bytes, longer ones apart.
       {str(std::string(40, 'x')), str(std::string(40, 'x')), true},
       {str(std::string(14, 'x')), str(std::string(15, 'x')), false},
@@ -43,10 +49,12 @@ TEST(ValueTest, EqualityKeepsKindsAndNumberFormsApart) {
 }
 
 // Small and large objects take different sort and search paths, and keys of up to 15 bytes are
-// stored differently from longer ones: every combination must order (by bytes, so "B" < "a" < "\xe9"),
-// find, replace, insert and erase alike.
+// stored differently from longer ones: every combination must order (by bytes, so "B" < "a" <
+// "\xe9"), find, replace, insert and erase alike.
 TEST(ValueTest, ObjectsOfEverySizeKeepKeysInByteOrder) {
-  auto key_of = [](std::size_t i) { return std::string(i % 20, "aB~\xe9z"[i % 5]) + std::to_string(i); };
+  auto key_of = [](std::size_t i) {
+    return std::string(i % 20, "aB~\xe9z"[i % 5]) + std::to_string(i);
+  };
   for (std::size_t count : {2u, 9u, 17u, 33u, 80u}) {
     std::vector<Object::Member> members;
     std::vector<std::string> expected;
@@ -94,7 +102,8 @@ TEST(ValueTest, CopiesAreDeepAndMovesLeaveNull) {
 TEST(ValueTest, ArraysKeepElementsInOrderThroughGrowthAndHandOver) {
   for (std::size_t n : {0, 1, 4, 5, 100}) {
     Array grown;
-    for (std::size_t i = 0; i < n; ++i) grown.push_back(i % 2 ? uint(i) : str(std::string(20 + i, 'a')));
+    for (std::size_t i = 0; i < n; ++i)
+      grown.push_back(i % 2 ? uint(i) : str(std::string(20 + i, 'a')));
     ASSERT_EQ(grown.size(), n);
     for (std::size_t i = 0; i < n; ++i) {
       EXPECT_EQ(grown[i], i % 2 ? uint(i) : str(std::string(20 + i, 'a'))) << "element " << i;
@@ -135,7 +144,8 @@ TEST(ValueTest, HeapSizeCountsEveryBlock) {
   outer.insert_or_assign("a", Value(Object(inner)));
   outer.insert_or_assign(std::string(40, 'k'), Value(Array{Value(Object(inner))}));
   // Both copies of inner, the array block, the long key and the outer block.
-  EXPECT_GE(heap_size(Value(std::move(outer))), 2 * one + sizeof(Value) + 40 + 2 * sizeof(Object::Member));
+  EXPECT_GE(heap_size(Value(std::move(outer))),
+            2 * one + sizeof(Value) + 40 + 2 * sizeof(Object::Member));
 }
 
 }  // namespace
