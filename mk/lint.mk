@@ -23,7 +23,8 @@ lint-tools:
 	@$(MAKE) -s --no-print-directory $(TOOLS_VENV)/.ready
 
 lint-format: lint-tools
-	$(CLANG_FORMAT) --dry-run --Werror $(LINT_CXX_FILES)
+	@echo "$(CLANG_FORMAT) --dry-run --Werror <the C++ files of src, tests/cpp and fuzz>"
+	@$(CLANG_FORMAT) --dry-run --Werror $(LINT_CXX_FILES)
 
 lint-python: lint-tools
 	$(RUFF) check .
@@ -37,5 +38,6 @@ lint-tidy: lint-tools gtest venv
 	$(RUN_CLANG_TIDY) -p $(LINT_BUILD) -j2 -quiet
 
 format: lint-tools
-	$(CLANG_FORMAT) -i $(LINT_CXX_FILES)
+	@echo "$(CLANG_FORMAT) -i <the C++ files of src, tests/cpp and fuzz>"
+	@$(CLANG_FORMAT) -i $(LINT_CXX_FILES)
 	$(RUFF) check --fix .
