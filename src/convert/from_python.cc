@@ -136,7 +136,8 @@ class Converter {
   bool convert_plain_scalar(PyObject* object, Value& out);
   bool convert_str(PyObject* object, Value& out);
   bool convert_int(PyObject* object, Value& out);
-  bool convert_wide_int(PyObject* object, Value& out);
+  // Out of line, so that the common path of convert_int stays short.
+  [[gnu::noinline]] bool convert_wide_int(PyObject* object, Value& out);
   bool convert_float(PyObject* object, Value& out);
   bool convert_key(PyObject* key, Key& out);
   bool convert_exact_list(PyObject* list, Value& out, int depth);
