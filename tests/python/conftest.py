@@ -1,4 +1,5 @@
 import collections.abc
+import json
 import math
 import os
 import subprocess
@@ -42,6 +43,23 @@ class Seq(collections.abc.Sequence):
         return self.item(self, i)
 
 
+class Mapped:
+    """A mapping only by registration, seen through items() and len(): items() is replaceable by
+    hostile code, and len() says whatever the test wants, so a conversion must take as many pairs
+    as items() gives; `calls` records which of the two ran."""
+
+    def __init__(self, items=lambda: [("a", 1)], length=None):
+        self.calls, self.length = [], length
+        self.items = lambda: (self.calls.append("items"), items())[1]
+
+    def __len__(self):
+        self.calls.append("len")
+        return 1 if self.length is None else self.length
+
+
+collections.abc.Mapping.register(Mapped)
+
+
 class SealedInt(int):
     """An int whose own comparisons and __index__ fail: a conversion must read it as int does."""
 
@@ -78,10 +96,23 @@ def file_tree(root="."):
     return tree
 
 
-def run_python(code, cwd=None):
+def run_python(code, cwd=None, *args):
     """Runs code in a fresh interpreter; returns (returncode, stdout bytes, stderr text)."""
-    done = subprocess.run([sys.executable, "-c", code], capture_output=True, cwd=cwd, timeout=120)
+    done = subprocess.run([sys.executable, "-c", code, *map(str, args)], capture_output=True, cwd=cwd, timeout=120)
     return done.returncode, done.stdout, done.stderr.decode("utf-8", "replace")
+
+
+def run_child(code, cwd=None, *args):
+    """Runs code that must succeed in a fresh interpreter; returns its last line of output, read as JSON."""
+    rc, out, err = run_python(code, cwd, *args)
+    assert rc == 0, err
+    return json.loads(out.splitlines()[-1])
+
+
+def replace_by_directory(path):
+    """Puts an empty directory where the file was: unlink(2) and rename(2) refuse it, even to root."""
+    path.unlink()
+    path.mkdir()
 
 
 def raises(error, message, call, *args):

@@ -1,6 +1,5 @@
 """Hostile input to every method. Each call fails with its own exception type and message, leaves
 every document and every file as it was, and the store keeps working afterwards."""
-import collections.abc
 import json
 import os
 import re
@@ -8,7 +7,7 @@ import re
 import pytest
 
 import zarvel
-from conftest import NONE, UNWRAP, PanicException, SealedInt, Seq, file_tree
+from conftest import NONE, UNWRAP, Mapped, PanicException, SealedInt, Seq, file_tree
 
 BAD_JSON = "Error deserializing JSON"
 NUL = "file name contained an unexpected NUL byte"
@@ -48,22 +47,6 @@ class Outer:
         pass
 
 
-class Mapped(collections.abc.Mapping):
-    """A mapping seen only through items() and len(), each replaceable by hostile code."""
-
-    def __init__(self, items=lambda: [("a", 1)], size=1):
-        self.items, self.size = items, size
-
-    def __len__(self):
-        return self.size
-
-    def __getitem__(self, key):
-        return 1
-
-    def __iter__(self):
-        return iter(["a"])
-
-
 class ItemsCall(dict):
     """A dict subclass, so it passes the argument check; its items() runs `call` first."""
 
@@ -76,10 +59,9 @@ class ItemsCall(dict):
         return super().items()
 
 
-LOOP_LIST, LOOP_DICT, LOOP_MAPPING = [], {}, Mapped()
+LOOP_LIST, LOOP_DICT, LOOP_MAPPING = [], {}, Mapped(lambda: [("self", LOOP_MAPPING)])
 LOOP_LIST.append(LOOP_LIST)
 LOOP_DICT["self"] = LOOP_DICT
-LOOP_MAPPING.items = lambda: [("self", LOOP_MAPPING)]
 
 
 def shrinking_list():
