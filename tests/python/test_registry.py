@@ -1,14 +1,11 @@
 """Opening a store, and creating, listing and dropping collections; entries of the directory that
 are not collection files. Refused names and directories are in test_hostile_input.py."""
-import json
 import os
-import subprocess
-import sys
 
 import pytest
 
 import zarvel
-from conftest import PanicException, raises
+from conftest import PanicException, raises, replace_by_directory, run_child
 
 
 def test_new_store_creates_its_directory(store_dir):
@@ -20,38 +17,34 @@ def test_new_store_creates_its_directory(store_dir):
     assert store.collections() == []
 
 
-def test_empty_directory_name_resolves_against_the_working_directory(tmp_path, monkeypatch):
-    monkeypatch.chdir(tmp_path)
-    store = zarvel.Zarvel("")
-    store.create_collection("c")
-    assert (tmp_path / "c.json").read_bytes() == b'{ "c":[] }'
-    with pytest.raises(FileNotFoundError):
-        store.collections()
-
-
 def test_relative_directory_follows_the_working_directory_of_each_call(tmp_path, monkeypatch):
     (tmp_path / "one").mkdir()
-    (tmp_path / "two").mkdir()
+    (tmp_path / "two" / "db").mkdir(parents=True)
     monkeypatch.chdir(tmp_path / "one")
-    store = zarvel.Zarvel("db")
+    store, empty_name = zarvel.Zarvel("db"), zarvel.Zarvel("")
     monkeypatch.chdir(tmp_path / "two")
-    (tmp_path / "two" / "db").mkdir()
     store.create_collection("c")
+    empty_name.create_collection("c")
     assert (tmp_path / "two" / "db" / "c.json").exists()
     assert not (tmp_path / "one" / "db" / "c.json").exists()
+    assert (tmp_path / "two" / "c.json").read_bytes() == b'{ "c":[] }'
+    with pytest.raises(FileNotFoundError):
+        empty_name.collections()
 
 
-def test_create_collection_writes_the_keyed_form_once_and_keeps_a_registered_collection(store, store_dir):
-    store.create_collection("users")
-    path = store_dir / "users.json"
-    assert path.read_bytes() == b'{ "users":[] }'
+@pytest.mark.parametrize("name, keyed", [("users", b'{ "users":[] }'), ('a"b', b'{ "a\\"b":[] }'), ("a.b", b'{ "a.b":[] }')])
+def test_create_collection_writes_the_keyed_form_once_and_keeps_a_registered_collection(store, store_dir, name, keyed):
+    store.create_collection(name)
+    path = store_dir / f"{name}.json"
+    assert path.read_bytes() == keyed
+    assert zarvel.Zarvel(str(store_dir)).find(name) == []
     path.write_bytes(b"[]")
-    store.create_collection("users")  # the file exists: nothing changes
-    assert path.read_bytes() == b"[]" and store.collections() == ["users"]
-    store.insert("users", {"a": 1})
+    store.create_collection(name)  # the file exists: nothing changes
+    assert path.read_bytes() == b"[]" and store.collections() == [name]
+    store.insert(name, {"a": 1})
     path.unlink()
-    store.create_collection("users")  # the file is written anew; the documents stay
-    assert path.read_bytes() == b'{ "users":[] }' and store.find("users") == [{"a": 1}]
+    store.create_collection(name)  # the file is written anew; the documents stay
+    assert path.read_bytes() == keyed and store.find(name) == [{"a": 1}]
 
 
 def test_create_collection_does_not_follow_a_dangling_link(store, store_dir, tmp_path):
@@ -62,19 +55,23 @@ def test_create_collection_does_not_follow_a_dangling_link(store, store_dir, tmp
     assert (store_dir / "c.json").is_symlink() and os.listdir(store_dir) == ["c.json"]
 
 
-def test_collections_lists_every_entry_stem_of_the_directory(store, store_dir):
-    for name in ("users.json", "notes.txt", "USERS.JSON", "x.json.bak", ".hidden", "a.json", "a.txt"):
-        (store_dir / name).write_text("[]")
+def test_entries_that_are_not_collection_files_are_listed_by_stem_but_neither_loaded_nor_dropped(store_dir):
+    store_dir.mkdir()
+    for name in ("notes.txt", "USERS.JSON", "x.json.bak", ".hidden", "a.txt"):
+        (store_dir / name).write_text("not json")
+    for name in ("users.json", "a.json", "a.b.json", "x.json.json"):
+        (store_dir / name).write_text("[2]")
     (store_dir / "sub").mkdir()
+    store = zarvel.Zarvel(str(store_dir))  # loads only the .json files
+    assert store.find("users") == [2]
     expected = [n if n.rfind(".") <= 0 else n[: n.rfind(".")] for n in os.listdir(store_dir)]
     assert store.collections() == expected
-    assert sorted(expected) == [".hidden", "USERS", "a", "a", "notes", "sub", "users", "x.json"]
-
-
-def replace_file_by_directory(path):
-    """unlink(2) refuses a directory with EISDIR, even to root."""
-    path.unlink()
-    path.mkdir()
+    assert sorted(expected) == [".hidden", "USERS", "a", "a", "a.b", "notes", "sub", "users", "x.json", "x.json"]
+    store.write_all()
+    assert (store_dir / "a.b.json").read_bytes() == b"[2]"
+    # Dropping the stem "notes" removes notes.json, absent; the stem "x.json" names x.json.json.
+    store.drop_all()
+    assert sorted(os.listdir(store_dir)) == [".hidden", "USERS.JSON", "a.txt", "notes.txt", "sub", "x.json.bak"]
 
 
 def test_drop_collection_removes_the_file_and_ignores_only_its_absence(store, store_dir):
@@ -83,41 +80,27 @@ def test_drop_collection_removes_the_file_and_ignores_only_its_absence(store, st
     assert not (store_dir / "c.json").exists()
     assert store.drop_collection("absent") is None
     store.insert("d", {"d": 1})
-    replace_file_by_directory(store_dir / "d.json")
+    replace_by_directory(store_dir / "d.json")
     raises(OSError, "Is a directory (os error 21)", store.drop_collection, "d")
     assert store.find("d") == [{"d": 1}]  # still registered, not loaded again from the disk
 
 
-def test_drop_all_tries_every_collection_then_raises_the_first_failure(store, store_dir):
+def test_drop_all_tries_every_collection_raises_the_first_failure_then_removes_the_directory(store, store_dir):
     for name in ("a", "d", "e", "z"):
         store.insert(name, {name: 1})
-    replace_file_by_directory(store_dir / "d.json")
-    replace_file_by_directory(store_dir / "e.json")
+    replace_by_directory(store_dir / "d.json")
+    replace_by_directory(store_dir / "e.json")
     raises(OSError, "Is a directory (os error 21)", store.drop_all)
     assert sorted(os.listdir(store_dir)) == ["d.json", "e.json"]
     assert (store.find("d"), store.find("e")) == ([{"d": 1}], [{"e": 1}])
-
-
-def test_drop_all_removes_collection_files_and_the_empty_directory(store, store_dir):
-    store.create_collection("a")
-    store.create_collection("b")
+    (store_dir / "d.json").rmdir()
+    (store_dir / "e.json").rmdir()
     assert store.drop_all() is None
     assert not store_dir.exists()
     raises(FileNotFoundError, "No such file or directory (os error 2)", store.collections)
     raises(FileNotFoundError, "No such file or directory (os error 2)", store.insert, "n", {"a": 1})
     raises(PanicException, "called `Result::unwrap()` on an `Err` value: PyErr { type: <class 'FileNotFoundError'>, "
            "value: FileNotFoundError('No such file or directory (os error 2)'), traceback: None }", store.drop_all)
-
-
-def test_drop_all_leaves_entries_that_are_not_collection_files(store, store_dir):
-    store.create_collection("notes")
-    (store_dir / "notes.txt").write_text("keep")
-    (store_dir / "x.json.bak").write_text("keep")
-    (store_dir / "x.json.json").write_text("[]")
-    store.drop_all()
-    # "notes.txt" has the stem "notes", whose file notes.json goes; "x.json.bak" has the stem
-    # "x.json", whose file x.json.json goes.
-    assert sorted(os.listdir(store_dir)) == ["notes.txt", "x.json.bak"]
 
 
 def plant_odd_entry(db, kind):
@@ -173,6 +156,4 @@ def test_an_odd_entry_does_not_lock_out_the_store(store_dir, kind, names, x, dro
     store_dir.mkdir()
     (store_dir / "good.json").write_bytes(b"[1]")
     plant_odd_entry(store_dir, kind)
-    done = subprocess.run([sys.executable, "-c", ODD_ENTRY_CHILD, str(store_dir)], capture_output=True, timeout=10)
-    assert done.returncode == 0, done.stderr.decode()
-    assert json.loads(done.stdout) == [[1], names, x, dropped, left]
+    assert run_child(ODD_ENTRY_CHILD, None, store_dir) == [[1], names, x, dropped, left]
