@@ -37,15 +37,11 @@ def documents(generation):
     return [{"gen": generation, "i": i, "pad": PAD} for i in range(DOCUMENTS)]
 
 
-def text(generation):
-    return json.dumps(documents(generation), separators=(",", ":")).encode()
-
-
 def kill_after_first_report(code, args, cwd, delay):
     """Runs `code` with a report descriptor and `args`, kills it `delay` seconds after its first
-    report line; returns every line it reported."""
+    report line; returns the last line it reported."""
     read_end, write_end = os.pipe()
-    child = subprocess.Popen([sys.executable, "-c", code, str(write_end), *args], pass_fds=(write_end,),
+    child = subprocess.Popen([sys.executable, "-c", code, str(write_end), *map(str, args)], pass_fds=(write_end,),
                              cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
     os.close(write_end)
     with os.fdopen(read_end) as report:
@@ -53,16 +49,10 @@ def kill_after_first_report(code, args, cwd, delay):
         assert first, child.communicate()[1].decode()
         time.sleep(delay)
         child.send_signal(signal.SIGKILL)
-        reported = [first] + report.read().split()
+        last = ([first] + report.read().split())[-1]
     child.communicate()
     assert child.returncode == -signal.SIGKILL
-    return reported
-
-
-def kill_while_writing(db, generation, delay):
-    """Starts a writer at `generation`, kills it `delay` seconds after its first announcement;
-    returns the last generation it announced."""
-    return int(kill_after_first_report(WRITER, [str(db), str(generation)], db.parent, delay)[-1])
+    return last
 
 
 def test_killed_writer_leaves_old_or_new_content(tmp_path):
@@ -79,7 +69,7 @@ def test_killed_writer_leaves_old_or_new_content(tmp_path):
     rng = random.Random(20240613)
     generation, seen, leftovers = 0, set(), 0
     for _ in range(ROUNDS):
-        announced = kill_while_writing(db, generation, rng.uniform(0, 3 * write_seconds))
+        announced = int(kill_after_first_report(WRITER, [db, generation], tmp_path, rng.uniform(0, 3 * write_seconds)))
         content = json.loads((db / "c.json").read_bytes())
         old, new = documents(announced - 1), documents(announced)
         assert content == old or content == new
@@ -91,7 +81,7 @@ def test_killed_writer_leaves_old_or_new_content(tmp_path):
         assert len(names) <= 1 and all(re.fullmatch(r"\.c\.json\.[0-9a-f]{16}\.tmp", n) for n in names)
         if names:
             # This writer's partial text: what an earlier one left was removed when this one opened.
-            assert text(announced).startswith((db / names.pop()).read_bytes())
+            assert json.dumps(new, separators=(",", ":")).encode().startswith((db / names.pop()).read_bytes())
             leftovers += 1
         reopened = zarvel.Zarvel(str(db))
         assert sorted(os.listdir(db)) == ["c.json", "other.json"]
@@ -117,7 +107,7 @@ def test_killed_creator_leaves_whole_files_and_a_directory_that_reopens(tmp_path
     zarvel.Zarvel(str(db))
     rng = random.Random(20240614)
     for round in range(30):
-        kill_after_first_report(CREATOR, [str(db), str(round)], tmp_path, rng.uniform(0.002, 0.03))
+        kill_after_first_report(CREATOR, [db, round], tmp_path, rng.uniform(0.002, 0.03))
         # Every file is whole: an empty or partial one would make this open fail.
         reopened = zarvel.Zarvel(str(db))
         names = reopened.collections()

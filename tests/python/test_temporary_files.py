@@ -1,6 +1,6 @@
-"""The temporary files of writes: never followed when planted, never shared between writers, never
-listed or loaded as collections, removed when stale, and the permission bits of a rewritten file
-kept."""
+"""The temporary files of writes: never shared between writers, never listed or loaded as
+collections, removed when stale, and the permission bits of a rewritten file kept. (Links and files
+planted at their names: temporary_file_test.cc.)"""
 import json
 import os
 import subprocess
@@ -20,20 +20,6 @@ fcntl.flock(f, fcntl.LOCK_EX)
 print("locked", flush=True)
 sys.stdin.read()
 """
-
-
-def test_links_planted_at_temporary_names_are_not_followed(store, store_dir, tmp_path):
-    outside = tmp_path / "outside"
-    outside.write_bytes(b"keep")
-    store.insert("c", {"a": 1})
-    store.write("c")
-    for name in ["c.json.tmp", STALE]:
-        (store_dir / name).symlink_to(outside)
-    store.insert("c", {"a": 2})
-    store.write("c")
-    assert outside.read_bytes() == b"keep"
-    assert not (store_dir / "c.json").is_symlink()
-    assert json.loads((store_dir / "c.json").read_bytes()) == [{"a": 1}, {"a": 2}]
 
 
 def test_a_rewritten_file_keeps_its_permission_bits_and_a_new_one_follows_the_mask(store, store_dir):
