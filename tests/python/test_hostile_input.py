@@ -194,7 +194,7 @@ CASES = [
     case("find-nul", lambda z: z.find("a\0b"), ValueError, "Collection with name 'a\0b' not found on disk"),
     case("update-nul", lambda z: z.update("a\0b", {}), PanicException, host(ValueError("Collection with name 'a\0b' not found on disk"))),
     case("write-nul", lambda z: z.write("a\0b"), ValueError, "Collection 'a\0b' not found in stored collections"),
-    case("new-nul", lambda z: zarvel.Zarvel("d\0b").collections(), OSError, "file name contained an unexpected NUL byte"),
+    case("new-nul", lambda z: zarvel.Zarvel("d\0b").collections(), OSError, NUL),
     case("load-nul-path", lambda z: z.load_from_document("in\0.json"), OSError, "Error opening document file name contained an unexpected NUL byte"),
     *[case(f"{m}-{size}-bytes", bound(call, "x" * size), ValueError, f"Invalid collection name '{'x' * size}'")
       for m, call in NAMED.items() for size in (229, 300)],
