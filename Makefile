@@ -39,7 +39,7 @@ gtest:
 
 test-cpp: gtest venv
 	cmake -S . -B $(CPP_BUILD) -G Ninja -DZARVEL_BUILD_MODULE=OFF -DZARVEL_BUILD_TESTS=ON \
-	  -DZARVEL_WERROR=$(ZARVEL_WERROR)
+	  -DZARVEL_WERROR=$(ZARVEL_WERROR) -DPython_EXECUTABLE=$(abspath $(VPY))
 	cmake --build $(CPP_BUILD) -j2
 	cd $(CPP_BUILD) && ctest --output-on-failure --no-tests=error -j2
 

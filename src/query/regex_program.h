@@ -1,0 +1,92 @@
+// The compiled form of a regular expression: instructions for the matcher (regex_vm) and what the
+// fast paths of Regex::search need to know.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "base/status.h"
+#include "query/regex_ast.h"
+#include "query/regex_charset.h"
+
+namespace zarvel::regex_detail {
+
+// The most instructions a program may have. Counted repetition copies its body, so this is what
+// bounds the memory of a pattern and the work per character of text.
+inline constexpr std::size_t kMaxProgramSize = 20000;
+
+enum class Op : std::uint8_t {
+  kChar,           // consumes the code point `arg`
+  kSet,            // consumes a code point of sets[arg]
+  kAnyChar,        // consumes any code point
+  kAnyButNewline,  // consumes any code point but \n
+  kJump,           // goes on at `arg`
+  kSplit,          // goes on at both `arg` and `alt`
+  kAssert,         // goes on if `assertion` holds here
+  kLook,           // goes on if looks[arg] holds here
+  kMatch,
+};
+
+struct Inst {
+  Op op;
+  AssertKind assertion;
+  std::uint32_t arg;
+  std::uint32_t alt;
+};
+
+// A set as the matcher reads it: a bitmap below U+0080, sorted ranges above.
+struct CompiledSet {
+  std::uint64_t ascii[2] = {0, 0};
+  std::vector<CharSet::Range> ranges;
+
+  explicit CompiledSet(const CharSet& set);
+  bool contains(char32_t c) const noexcept {
+    if (c < 0x80) return ((ascii[c >> 6] >> (c & 63)) & 1) != 0;
+    return contains_above_ascii(c);
+  }
+
+ private:
+  bool contains_above_ascii(char32_t c) const noexcept;
+};
+
+// A lookaround: its body runs from `start`, anchored, and ends in kMatch. A lookbehind starts
+// `width` code points back; Python allows only bodies of one fixed width, so a match of the body
+// from there ends exactly where the lookbehind stands.
+struct LookAround {
+  std::uint32_t start;
+  std::uint32_t width;
+  bool behind;
+  bool negate;
+};
+
+struct Program {
+  // How search answers without the matcher.
+  enum class Shape : std::uint8_t {
+    kGeneral,
+    kLiteral,        // the pattern is `prefix` (after `anchored`'s \A or ^)
+    kFoldedLiteral,  // the pattern is `folded` with ASCII letters in either case
+  };
+
+  std::vector<Inst> insts;  // the pattern from 0
+  std::vector<CompiledSet> sets;
+  std::vector<LookAround> looks;
+
+  Shape shape = Shape::kGeneral;
+  bool anchored = false;  // every match starts at the start of the text
+  std::string prefix;     // bytes that every match starts with
+  std::string required;   // bytes that every match contains (empty when prefix says enough)
+  // kFoldedLiteral: the bytes with letters in lowercase, and 0x20 where case is ignored.
+  std::string folded;
+  std::string fold_mask;
+  // Some folded letter also matches a non-ASCII character (k and the Kelvin sign K, s and long
+  // s): the byte comparison holds only for an ASCII text.
+  bool folded_needs_ascii_text = false;
+};
+
+// Compiles a parsed pattern. Fails with kInvalidArgument "look-behind requires fixed-width
+// pattern" (Python's message) or "pattern too large" past kMaxProgramSize instructions.
+Result<Program> compile_program(const RegexNode& root);
+
+}  // namespace zarvel::regex_detail
