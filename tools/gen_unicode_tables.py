@@ -142,6 +142,7 @@ def main():
         "digit": ranges_of(str.isdecimal),
         "word": ranges_of(is_word),
         "space": ranges_of(str.isspace),
+        "numeric": ranges_of(str.isnumeric),
         "id_start": ranges_of(str.isidentifier),
         "id_continue": ranges_of(lambda c: ("a" + c).isidentifier()),
     }
@@ -162,6 +163,8 @@ def main():
         code_ranges("kDigitRanges", r"\d: str.isdecimal()", tables["digit"]),
         code_ranges("kWordRanges", r"\w: str.isalnum() or '_'", tables["word"]),
         code_ranges("kSpaceRanges", r"\s: str.isspace()", tables["space"]),
+        code_ranges("kNumericRanges", "str.isnumeric(), which with the letters and '_' makes \\w",
+                    tables["numeric"]),
         code_ranges("kIdStartRanges", "First character of a group name: str.isidentifier()",
                     tables["id_start"]),
         code_ranges("kIdContinueRanges", "Later characters of a group name",

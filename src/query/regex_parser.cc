@@ -77,11 +77,11 @@ bool is_hex(char32_t c) { return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 
 bool is_ascii_letter(char32_t c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 // Python's WHITESPACE for VERBOSE: " \t\n\r\v\f".
 bool is_verbose_space(char32_t c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-// str.isalpha, near enough for the one message that depends on it.
+// str.isalpha: \w is the letters, the numerics and '_'.
 bool is_alpha(std::u32string_view token) {
   if (token.size() != 1) return false;
   char32_t c = token[0];
-  return is_ascii_letter(c) || (c >= 0x80 && is_word_char(c) && !digit_set(false).contains(c));
+  return is_ascii_letter(c) || (c >= 0x80 && is_word_char(c) && !is_numeric(c));
 }
 
 void append_utf8(std::string& out, char32_t c) {
@@ -125,10 +125,11 @@ std::string python_repr(std::u32string_view text) {
       out += "\\n";
     } else if (c == '\r') {
       out += "\\r";
-    } else if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {
-      out += "\\x";
-      out += kHex[c >> 4];
-      out += kHex[c & 0xF];
+    } else if (c < 0x20 || (c >= 0x7F && c < 0xA0) || (c >= 0xA0 && is_space(c))) {
+      // Python prints other characters that do not print (spaces but ' ') as escapes too.
+      int digits = c < 0x100 ? 2 : c < 0x10000 ? 4 : 8;
+      out += digits == 2 ? "\\x" : digits == 4 ? "\\u" : "\\U";
+      for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) out += kHex[(c >> shift) & 0xF];
     } else {
       append_utf8(out, c);
     }
@@ -220,7 +221,10 @@ std::optional<char32_t> simple_escape(char32_t letter) {
 
 class Parser {
  public:
-  Parser(std::u32string_view pattern, const RegexFlags& flags) : p_(pattern) {
+  Parser(std::u32string_view pattern, const RegexFlags& flags) : p_(pattern), end_(pattern.size()) {
+    std::size_t trailing = 0;
+    while (trailing < p_.size() && p_[p_.size() - 1 - trailing] == '\\') ++trailing;
+    if (trailing % 2 == 1) end_ = p_.size() - 1;
     global_.ignore_case = flags.ignore_case;
     global_.multiline = flags.multiline;
     global_.dot_all = flags.dot_all;
@@ -228,16 +232,13 @@ class Parser {
   }
 
   Result<RegexNode> parse() {
-    // Python's tokenizer refuses a lone backslash at the end before it reads anything else.
-    std::size_t trailing = 0;
-    while (trailing < p_.size() && p_[p_.size() - 1 - trailing] == '\\') ++trailing;
-    if (trailing % 2 == 1) return error("bad escape (end of pattern)", p_.size() - 1);
     RegexNode root;
     if (Status s = parse_alternation(global_, 0, true, root); !s.ok()) return s;
     if (global_ascii_ && global_unicode_) {
       return Status::invalid_argument("ASCII and UNICODE flags are incompatible");
     }
     if (!at_end()) return error_here("unbalanced parenthesis");
+    if (end_ < p_.size()) return bad_end();
     return root;
   }
 
@@ -253,7 +254,8 @@ class Parser {
     std::optional<CharSet> category;
   };
 
-  bool at_end() const { return pos_ >= p_.size(); }
+  // A lone backslash at the end is no token: the pattern ends before it.
+  bool at_end() const { return pos_ >= end_; }
   // Whether the next token is the plain character c.
   bool next_is(char32_t c) const { return !at_end() && p_[pos_] == c; }
   bool match(char32_t c) {
@@ -295,6 +297,13 @@ class Parser {
   }
 
   Status error(const std::string& message, std::size_t position) const {
+    // Python's tokenizer refuses a lone backslash at the end as soon as it reaches it, before the
+    // parser can find anything else wrong.
+    if (pos_ >= end_ && end_ < p_.size()) return bad_end();
+    return error_text(message, position);
+  }
+  Status bad_end() const { return error_text("bad escape (end of pattern)", end_); }
+  Status error_text(const std::string& message, std::size_t position) const {
     std::string text = message + " at position " + std::to_string(position);
     if (p_.find(U'\n') != std::u32string_view::npos) {
       std::size_t line = 1;
@@ -579,8 +588,9 @@ class Parser {
       ClassItem last;
       if (Status s = class_item(that_token, that_start, flags, last); !s.ok()) return s;
       if (first.category || last.category || last.ch < first.ch) {
-        return error("bad character range " + utf8(this_token) + "-" + utf8(that_token),
-                     this_start);
+        // Python counts back the lengths of the two tokens, short of the digits of an escape.
+        return error_here("bad character range " + utf8(this_token) + "-" + utf8(that_token),
+                          this_token.size() + 1 + that_token.size());
       }
       members.add(first.ch, last.ch);
     }
@@ -787,6 +797,7 @@ class Parser {
   }
 
   std::u32string_view p_;
+  std::size_t end_;  // p_.size(), or one less for a lone backslash at the end
   std::size_t pos_ = 0;
   // The flags of the whole pattern: the caller's, then those of leading (?flags).
   Flags global_;

@@ -65,6 +65,10 @@ bool is_word_char(char32_t c) noexcept {
   return in_ranges(kWordRanges, c);
 }
 
+bool is_space(char32_t c) noexcept { return in_ranges(kSpaceRanges, c); }
+
+bool is_numeric(char32_t c) noexcept { return in_ranges(kNumericRanges, c); }
+
 bool is_identifier(std::u32string_view name) noexcept {
   if (name.empty() || !in_ranges(kIdStartRanges, name[0])) return false;
   return std::all_of(name.begin() + 1, name.end(),

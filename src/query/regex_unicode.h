@@ -20,6 +20,10 @@ inline bool is_ascii_word_char(char32_t c) noexcept {
   return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
 }
 
+// str.isspace() and str.isnumeric() of one character.
+bool is_space(char32_t c) noexcept;
+bool is_numeric(char32_t c) noexcept;
+
 // Whether `name` is a valid group name: a Python identifier (str.isidentifier()).
 bool is_identifier(std::u32string_view name) noexcept;
 
