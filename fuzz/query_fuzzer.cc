@@ -1,7 +1,8 @@
 // Reads arbitrary bytes as JSON text and, when it is an array, takes its first element as a query
 // document, its second as an update document and the rest as documents: the query is matched
 // against each document and the update applied to a copy of each. Errors are expected; crashes,
-// leaks and undefined behaviour are not. A query without conditions must match every document.
+// leaks and undefined behaviour are not. A query without conditions must match every document,
+// and {"$nor": [query]} exactly those the query does not match.
 // An update is applied as the store applies one: refused when a Set could nest a document beyond
 // the limit, and otherwise leaving a document within it that a collection file can hold, written
 // and read back; the copies prepared beforehand give the same result as copying as it goes. Each
@@ -129,9 +130,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const zarvel::Array& items = input->as_array();
 
   std::optional<QueryEngine<QueryOperator>> query;
+  std::optional<QueryEngine<QueryOperator>> complement;
   if (const Object* q = object_at(items, 0)) {
     auto built = QueryEngine<QueryOperator>::build(*q, nullptr);
-    if (built.ok()) query.emplace(std::move(built).value());
+    if (built.ok()) {
+      query.emplace(std::move(built).value());
+      Object nor;
+      nor.insert_or_assign("$nor", Value(zarvel::Array{Value(Object(*q))}));
+      auto negated = QueryEngine<QueryOperator>::build(nor, nullptr);
+      check(negated.ok(), "a query that builds does not build inside $nor");
+      complement.emplace(std::move(negated).value());
+    }
   }
   std::optional<QueryEngine<UpdateOperator>> update;
   std::string trace;
@@ -147,6 +156,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       auto matched = zarvel::matches(*query, *document);
       check(!query->conditions().empty() || (matched.ok() && matched.value()),
             "a query without conditions rejected a document");
+      auto unmatched = zarvel::matches(*complement, *document);
+      check(
+          matched.ok() == unmatched.ok() && (!matched.ok() || matched.value() != unmatched.value()),
+          "$nor of a query does not match its complement");
     }
     if (update) {
       apply_as_the_store_would(*update, *document);

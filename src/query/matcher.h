@@ -8,12 +8,13 @@
 namespace zarvel {
 
 // Whether `document` satisfies every condition of `engine`, tested in the engine's order and
-// stopping at the first that fails; an engine without conditions matches everything. A field that
-// is absent, or whose path crosses a non-object, fails every condition, NotEqual included.
-// Equal/NotEqual use value equality (1 and 1.0 differ); the ordering operators compare in double
+// stopping at the first that fails; an engine without conditions matches everything. A path that
+// is absent, or crosses a non-object, leaves the field absent: only Exists false and Not can hold
+// for it. Equality is value equality (1 and 1.0 differ); the ordering operators compare in double
 // precision and return kInvalidArgument "Malformed query, non-numeric value found for operator
-// <name>" when the field or the operand is not a number. Reads only; copies and allocates nothing
-// unless it fails.
+// <name>" when they reach a present field or an operand that is not a number. Or stops at the
+// first branch that holds, And and Nor at the first that decides, ElemMatch at the first element
+// that satisfies it. Reads only; copies and allocates nothing unless it fails.
 Result<bool> matches(const QueryEngine<QueryOperator>& engine, const Object& document);
 
 }  // namespace zarvel

@@ -14,9 +14,10 @@ Value numeric_result(double result) {
 }
 
 // The conditions of `engine` applied to `document`; `set(condition, field)` stores the operand of
-// `condition`, a Set, in `field`.
-template <class SetField>
-void apply_conditions(const QueryEngine<UpdateOperator>& engine, Object& document, SetField&& set) {
+// `condition`, a Set, in `field`, and `push(condition, array)` appends it to `array`.
+template <class SetField, class PushElement>
+void apply_conditions(const QueryEngine<UpdateOperator>& engine, Object& document, SetField&& set,
+                      PushElement&& push) {
   for (const Condition<UpdateOperator>& condition : engine.conditions()) {
     Object* parent = field_parent(document, condition.fields);
     if (parent == nullptr) continue;
@@ -46,6 +47,15 @@ void apply_conditions(const QueryEngine<UpdateOperator>& engine, Object& documen
       case UpdateOperator::Delete:
         parent->erase(last);
         break;
+      case UpdateOperator::Push:
+        if (field->is_array()) push(condition, field->as_array());
+        break;
+      case UpdateOperator::Pull:
+        if (field->is_array()) {
+          field->as_array().erase_if(
+              [&condition](const Value& element) { return element == condition.value; });
+        }
+        break;
     }
   }
 }
@@ -57,15 +67,25 @@ bool is_prefix(const std::vector<std::string>& prefix, const std::vector<std::st
 }  // namespace
 
 void apply_update(const QueryEngine<UpdateOperator>& engine, Object& document) {
-  apply_conditions(engine, document, [](const Condition<UpdateOperator>& condition, Value& field) {
-    field = condition.value;
-  });
+  apply_conditions(
+      engine, document,
+      [](const Condition<UpdateOperator>& condition, Value& field) { field = condition.value; },
+      [](const Condition<UpdateOperator>& condition, Array& array) {
+        array.push_back(condition.value);
+      });
 }
 
 void PreparedUpdate::apply(Object& document) {
+  auto index_of = [this](const Condition<UpdateOperator>& condition) {
+    return static_cast<std::size_t>(&condition - engine_.conditions().data());
+  };
   apply_conditions(
-      engine_, document, [this](const Condition<UpdateOperator>& condition, Value& field) {
-        field = copy_of(static_cast<std::size_t>(&condition - engine_.conditions().data()));
+      engine_, document,
+      [&](const Condition<UpdateOperator>& condition, Value& field) {
+        field = copy_of(index_of(condition));
+      },
+      [&](const Condition<UpdateOperator>& condition, Array& array) {
+        array.push_back(copy_of(index_of(condition)));
       });
 }
 
@@ -73,7 +93,9 @@ PreparedUpdate::PreparedUpdate(const QueryEngine<UpdateOperator>& engine)
     : engine_(engine), copies_(engine.conditions().size()) {
   const std::vector<Condition<UpdateOperator>>& conditions = engine.conditions();
   for (std::size_t i = 0; i < conditions.size(); ++i) {
-    if (conditions[i].op != UpdateOperator::Set) continue;
+    if (conditions[i].op == UpdateOperator::Push) has_pushes_ = true;
+    if (conditions[i].op != UpdateOperator::Set && conditions[i].op != UpdateOperator::Push)
+      continue;
     // Only a Set replaces a value with one that may hold objects, so only an earlier Set at a
     // prefix of this path can make it resolve where it did not.
     for (std::size_t j = 0; j < i && !copies_[i].always; ++j) {
@@ -111,6 +133,22 @@ void PreparedUpdate::prepare() {
   }
 }
 
+void PreparedUpdate::make_room(Object& document) {
+  const std::vector<Condition<UpdateOperator>>& conditions = engine_.conditions();
+  for (const Condition<UpdateOperator>& condition : conditions) {
+    if (condition.op != UpdateOperator::Push) continue;
+    Object* parent = field_parent(document, condition.fields);
+    Value* field = parent == nullptr ? nullptr : parent->find(condition.fields.back());
+    if (field == nullptr || !field->is_array()) continue;
+    auto same_path = [&condition](const Condition<UpdateOperator>& other) {
+      return other.op == UpdateOperator::Push && other.fields == condition.fields;
+    };
+    auto pushes =
+        static_cast<std::size_t>(std::count_if(conditions.begin(), conditions.end(), same_path));
+    field->as_array().reserve(field->as_array().size() + pushes);
+  }
+}
+
 Value PreparedUpdate::copy_of(std::size_t index) {
   Copies& copies = copies_[index];
   if (copies.next < copies.end) return std::move(prepared_[copies.next++]);
@@ -122,9 +160,13 @@ Value PreparedUpdate::copy_of(std::size_t index) {
 int deepest_set(const QueryEngine<UpdateOperator>& engine) noexcept {
   int deepest = 0;
   for (const Condition<UpdateOperator>& condition : engine.conditions()) {
-    if (condition.op != UpdateOperator::Set) continue;
-    deepest = std::max(deepest,
-                       static_cast<int>(condition.fields.size()) + nesting_depth(condition.value));
+    // A pushed element sits one level below its path, inside the array.
+    int below = condition.op == UpdateOperator::Set    ? 0
+                : condition.op == UpdateOperator::Push ? 1
+                                                       : -1;
+    if (below < 0) continue;
+    deepest = std::max(deepest, static_cast<int>(condition.fields.size()) + below +
+                                    nesting_depth(condition.value));
   }
   return deepest;
 }

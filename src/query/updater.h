@@ -11,11 +11,13 @@ namespace zarvel {
 
 // Applies every condition of `engine` to `document` in the engine's order; later conditions see
 // the changes of earlier ones. Only existing fields change: a condition whose field is absent, or
-// whose path crosses a non-object, is skipped, as is an arithmetic condition on a non-number.
-// Set stores a copy of the operand; Add/Substract combine field and operand, Increment/Decrement
-// step by exactly 1 whatever the operand; their results are computed in double precision and
-// stored as floats, or as null when not finite. Delete removes the member. Allocates only to copy
-// a Set operand (see Value::copy_allocates), and fails only by throwing std::bad_alloc there.
+// whose path crosses a non-object, is skipped, as is an arithmetic condition on a non-number and
+// Push or Pull on a non-array. Set stores a copy of the operand; Add/Substract combine field and
+// operand, Increment/Decrement step by exactly 1 whatever the operand; their results are computed
+// in double precision and stored as floats, or as null when not finite. Delete removes the member.
+// Push appends a copy of the operand, Pull removes every element equal to it. Allocates only to
+// copy a Set or Push operand (see Value::copy_allocates) and to grow an array, and fails only by
+// throwing std::bad_alloc there.
 void apply_update(const QueryEngine<UpdateOperator>& engine, Object& document);
 
 // apply_update over many documents, all or nothing when memory runs out. Copying Set operands is
@@ -27,9 +29,15 @@ class PreparedUpdate {
  public:
   explicit PreparedUpdate(const QueryEngine<UpdateOperator>& engine);
 
-  // Whether some Set copies an operand that takes memory. If not, there is nothing to count or
-  // prepare, and apply_update serves as well as apply().
+  // Whether some Set or Push copies an operand that takes memory. If not, there is nothing to
+  // count or prepare, and apply_update serves as well as apply().
   bool needs_copies() const noexcept { return needs_copies_; }
+  // Whether some Push appends to an array, which must then have room for it: see make_room().
+  bool has_pushes() const noexcept { return has_pushes_; }
+  // Grows each array of `document` that a Push appends to, so that appending allocates nothing;
+  // the content stays as it is. Throws std::bad_alloc. (An array that an earlier Set of the same
+  // update puts in place may still grow while applying.)
+  void make_room(Object& document);
   // Counts the copies `document`, as it is before the update, may take: one for each such Set
   // whose path resolves in it, or whose path an earlier Set may have made (its path is a prefix).
   void count(const Object& document) noexcept;
@@ -54,6 +62,7 @@ class PreparedUpdate {
   std::vector<Copies> copies_;  // one per condition
   std::vector<Value> prepared_;
   bool needs_copies_ = false;
+  bool has_pushes_ = false;
 };
 
 // How deeply the Sets of `engine` can nest a document: for each Set, the objects that hold its

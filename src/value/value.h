@@ -3,10 +3,12 @@
 // arrays and objects on the heap. A value owns its whole tree: copying is a deep copy.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -103,6 +105,10 @@ class Array {
   Value& emplace_back();
   void push_back(Value value);
   void clear() noexcept { release(); }
+  // Removes the elements for which `remove` holds, keeping the order of the rest; how many went.
+  // Allocates nothing.
+  template <class Predicate>
+  std::size_t erase_if(Predicate remove) noexcept;
 
   friend bool operator==(const Array& a, const Array& b) noexcept;
 
@@ -318,6 +324,16 @@ inline bool Value::copy_allocates() const noexcept {
     default:
       return false;
   }
+}
+
+template <class Predicate>
+std::size_t Array::erase_if(Predicate remove) noexcept {
+  if (block_ == nullptr) return 0;
+  Value* kept_end = std::remove_if(begin(), end(), remove);
+  auto removed = static_cast<std::size_t>(end() - kept_end);
+  std::destroy(kept_end, end());
+  block_->size -= static_cast<std::uint32_t>(removed);
+  return removed;
 }
 
 }  // namespace zarvel

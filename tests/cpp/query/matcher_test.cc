@@ -78,6 +78,66 @@ TEST(MatcherTest, MatchesOrNot) {
       {R"({"a": 1, "b": {"$gt": 2}})", R"({"a": 2, "b": 3})", false},
       {R"({"a": 1, "b": {"$gt": 2}})", R"({"a": 2, "b": "x"})", false},
       {R"({"a.b": 1, "a": {"b": 2}})", R"({"a": {"b": 1}})", false},
+      // Every member of a nested object counts.
+      {R"({"age": {"$gte": 18, "$lt": 65}})", R"({"age": 70})", false},
+      {R"({"age": {"$gte": 18, "$lt": 65}})", R"({"age": 30})", true},
+      {R"({"ad": {"city": "Lyon", "zip": "1"}})", R"({"ad": {"city": "Lyon", "zip": "2"}})", false},
+      {R"({"ad": {"city": "Lyon", "zip": "1"}})", R"({"ad": {"zip": "1", "city": "Lyon"}})", true},
+      // $in and $nin: value equality, absent fields fail both; long lists go through a hash set.
+      {R"({"a": {"$in": [1, "x"]}})", R"({"a": "x"})", true},
+      {R"({"a": {"$in": [1, "x"]}})", R"({"a": 1.0})", false},
+      {R"({"a": {"$in": []}})", R"({"a": 1})", false},
+      {R"({"a": {"$in": [[1], {"b": 2}]}})", R"({"a": {"b": 2}})", true},
+      {R"({"a": {"$in": [0,1,2,3,4,5,6,7,8,9,-0.0]}})", R"({"a": 0.0})", true},
+      {R"({"a": {"$in": [0,1,2,3,4,5,6,7,8,9,10]}})", R"({"a": 10.0})", false},
+      {R"({"a": {"$in": [0,1,2,3,4,5,6,7,8,9,"s",null,[1]]}})", R"({"a": [1]})", true},
+      {R"({"a": {"$in": [0,1,2,3,4,5,6,7,8,9,"s",null,[1]]}})", R"({"a": null})", true},
+      {R"({"a": {"$in": [0,1,2,3,4,5,6,7,8,9,"s",null,[1]]}})", R"({"a": [2]})", false},
+      {R"({"a": {"$nin": [1, 2]}})", R"({"a": 3})", true},
+      {R"({"a": {"$nin": [1, 2]}})", R"({"a": 2})", false},
+      {R"({"a": {"$nin": [1, 2]}})", R"({})", false},
+      // $exists: null counts as present.
+      {R"({"a": {"$exists": true}})", R"({"a": null})", true},
+      {R"({"a": {"$exists": true}})", R"({})", false},
+      {R"({"a.b": {"$exists": false}})", R"({"a": 1})", true},
+      {R"({"a": {"$exists": false}})", R"({"a": 0})", false},
+      // $not inverts the whole operator expression, so an absent field matches.
+      {R"({"a": {"$not": {"$gt": 5}}})", R"({"a": 3})", true},
+      {R"({"a": {"$not": {"$gt": 5}}})", R"({"a": 7})", false},
+      {R"({"a": {"$not": {"$gt": 5}}})", R"({})", true},
+      {R"({"a": {"$not": {"$gt": 1, "$lt": 5}}})", R"({"a": 7})", true},
+      {R"({"a": {"$not": {"$regex": "^x"}}})", R"({"a": "xy"})", false},
+      // $regex matches strings only.
+      {R"({"a": {"$regex": "b"}})", R"({"a": "abc"})", true},
+      {R"({"a": {"$regex": "b"}})", R"({"a": ["b"]})", false},
+      {R"({"a": {"$regex": "B", "$options": "i"}})", R"({"a": "abc"})", true},
+      // $size and $all need arrays.
+      {R"({"a": {"$size": 2}})", R"({"a": [1, [2, 3]]})", true},
+      {R"({"a": {"$size": 0}})", R"({"a": {}})", false},
+      {R"({"a": {"$all": [3, 1]}})", R"({"a": [1, 2, 3]})", true},
+      {R"({"a": {"$all": [3, 4]}})", R"({"a": [1, 2, 3]})", false},
+      {R"({"a": {"$all": []}})", R"({"a": []})", true},
+      {R"({"a": {"$all": []}})", R"({"a": "x"})", false},
+      // $elemMatch: operators on the element itself, or a query on object elements.
+      {R"({"s": {"$elemMatch": {"$gte": 80, "$lt": 85}}})", R"({"s": [79, 90, 82]})", true},
+      {R"({"s": {"$elemMatch": {"$gte": 80, "$lt": 85}}})", R"({"s": [79, 90]})", false},
+      {R"({"s": {"$elemMatch": {"a": 1, "b": {"$gt": 1}}}})", R"({"s": [{"a": 1}, {"b": 2}]})",
+       false},
+      {R"({"s": {"$elemMatch": {"a": 1, "b": {"$gt": 1}}}})", R"({"s": [3, {"a": 1, "b": 2}]})",
+       true},
+      {R"({"s": {"$elemMatch": {"$or": [{"a": 1}, {"b": 1}]}}})", R"({"s": [{"b": 1}]})", true},
+      // Logical operators combine whole query documents, ANDed with the other keys.
+      {R"({"$or": [{"a": 1}, {"b": 1}]})", R"({"b": 1})", true},
+      {R"({"$or": [{"a": 1}, {"b": 1}]})", R"({"c": 1})", false},
+      {R"({"$or": [{"a": 1}], "c": 2})", R"({"a": 1, "c": 3})", false},
+      {R"({"$and": [{"a": {"$gt": 1}}, {"a": {"$lt": 3}}]})", R"({"a": 2})", true},
+      {R"({"$and": [{"a": {"$gt": 1}}, {"a": {"$lt": 3}}]})", R"({"a": 3})", false},
+      {R"({"$nor": [{"a": 1}, {"b": 1}]})", R"({"c": 1})", true},
+      {R"({"$nor": [{"a": 1}, {"b": 1}]})", R"({"b": 1})", false},
+      // Evaluation stops where the outcome is decided, so later errors are never reached.
+      {R"({"$or": [{"a": 1}, {"a": {"$gt": 0}}]})", R"({"a": 1})", true},
+      {R"({"$and": [{"a": 2}, {"a": {"$gt": 0}}]})", R"({"a": "x"})", false},
+      {R"({"s": {"$elemMatch": {"$gt": 0}}})", R"({"s": [1, "x"]})", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.query) + " on " + c.document);
@@ -103,6 +163,11 @@ TEST(MatcherTest, OrderingWithANonNumberIsAValueError) {
       {R"({"a": 1, "b": {"$gt": 2}})", R"({"a": 1, "b": "x"})", "GreaterThan"},
       // The error stops the scan of conditions: "c" would fail but is never reached.
       {R"({"b": {"$gte": 0}, "c": 9})", R"({"b": "x", "c": 1})", "GreaterThanEqual"},
+      // Reached inside the newer operators too.
+      {R"({"a": {"$not": {"$lt": 1}}})", R"({"a": "x"})", "LessThan"},
+      {R"({"a": {"$elemMatch": {"$gt": 0}}})", R"({"a": ["x", 1]})", "GreaterThan"},
+      {R"({"$or": [{"a": 2}, {"a": {"$lte": 0}}]})", R"({"a": "x"})", "LessThanEqual"},
+      {R"({"$nor": [{"a": {"$gt": 0}}]})", R"({"a": null})", "GreaterThan"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.query) + " on " + c.document);

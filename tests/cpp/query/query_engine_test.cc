@@ -54,12 +54,22 @@ TEST(QueryEngineTest, QueryDocumentsBecomeOrderedConditions) {
       {R"({"address": {"city": "Lyon"}})", {{{"address", "city"}, Q::Equal, R"("Lyon")"}}},
       {R"({"a.b": {"c": {"$lt": 3}}})", {{{"a", "b", "c"}, Q::LessThan, "3"}}},
       {R"({"a.$gt": 3})", {{{"a"}, Q::GreaterThan, "3"}}},
-      {R"({"a": {"$gt": 1, "$lt": 5}})", {{{"a"}, Q::GreaterThan, "1"}}},
-      {R"({"a": {"x": 1, "y": 2}})", {{{"a", "x"}, Q::Equal, "1"}}},
+      // Every member of a nested object counts, depth first in ascending key order.
+      {R"({"a": {"$lt": 5, "$gt": 1}})", {{{"a"}, Q::GreaterThan, "1"}, {{"a"}, Q::LessThan, "5"}}},
+      {R"({"a": {"y": 2, "x": {"$ne": 1, "b": 3}}, "z": 0})",
+       {{{"a", "x"}, Q::NotEqual, "1"},
+        {{"a", "x", "b"}, Q::Equal, "3"},
+        {{"a", "y"}, Q::Equal, "2"},
+        {{"z"}, Q::Equal, "0"}}},
       {R"({"a": {"$eq": {"$gt": 1}}})", {{{"a"}, Q::Equal, R"({"$gt": 1})"}}},
       {R"({"a": {"$lte": 2.5}})", {{{"a"}, Q::LessThanEqual, "2.5"}}},
       {R"({"n": 1, "m": 2})", {{{"m"}, Q::Equal, "2"}, {{"n"}, Q::Equal, "1"}}},
-      {R"({"a": {"#x": 1, "$gt": 0}})", {{{"a", "#x"}, Q::Equal, "1"}}},
+      {R"({"a": {"#x": 1, "$gt": 0}})",
+       {{{"a", "#x"}, Q::Equal, "1"}, {{"a"}, Q::GreaterThan, "0"}}},
+      // Logical keys hold only with a list; otherwise they stay path segments.
+      {R"({"$or": {"a": 1}})", {{{"$or", "a"}, Q::Equal, "1"}}},
+      {R"({"$or": [{"a": 1}], "b": 2})", {{{}, Q::Or, "null"}, {{"b"}, Q::Equal, "2"}}},
+      {R"({"a": {"$regex": "x", "$options": "i"}})", {{{"a"}, Q::Regex, R"("x")"}}},
       {R"({"$meta.a": 1})", {{{"$meta", "a"}, Q::Equal, "1"}}},
       {R"({"$meta": {"a": 1}})", {{{"$meta", "a"}, Q::Equal, "1"}}},
       {R"({"": 1})", {{{""}, Q::Equal, "1"}}},
@@ -100,6 +110,33 @@ TEST(QueryEngineTest, MalformedDocumentsFailWithExactMessages) {
       // The first failing member, in key order, decides.
       {R"({"b": null, "a": {}})", false, "Error while parsing query"},
       {R"({"z": {"$bad": 1}, "$gt": 1})", false, "Missing field path for operator $gt"},
+      {R"({"a": {"$gt": 1, "b": {}}})", false, "Error while parsing query"},
+      {R"({"a": {"$set": 1, "$nope": 1}})", true, "Unknown update query operator found: $nope"},
+      // Operands of the newer operators are checked before any document is read.
+      {R"({"a": {"$in": 1}})", false, "Malformed query, $in needs a list"},
+      {R"({"a": {"$nin": {"x": 1}}})", false, "Malformed query, $nin needs a list"},
+      {R"({"a": {"$all": "xy"}})", false, "Malformed query, $all needs a list"},
+      {R"({"a": {"$exists": 1}})", false, "Malformed query, $exists needs a bool"},
+      {R"({"a": {"$size": -1}})", false, "Malformed query, $size needs an int >= 0"},
+      {R"({"a": {"$size": 2.0}})", false, "Malformed query, $size needs an int >= 0"},
+      {R"({"a": {"$regex": 1}})", false, "Malformed query, $regex needs a str"},
+      {R"({"a": {"$options": "i"}})", false, "Malformed query, $options needs a sibling $regex"},
+      {R"({"a": {"$regex": "x", "$options": "g"}})", false,
+       "Malformed query, $options needs a str of letters from imsx"},
+      {R"({"a": {"$regex": "(", "$options": "i"}})", false,
+       "Malformed query, bad $regex pattern: missing ), unterminated subpattern at position 0"},
+      {R"({"a": {"$not": 5}})", false, "Malformed query, $not needs a non-empty dict of operators"},
+      {R"({"a": {"$not": {"b": 5}}})", false,
+       "Malformed query, $not needs a non-empty dict of operators"},
+      {R"({"a": {"$not": {"$bad": 5}}})", false, "Unknown query operator found: $bad"},
+      {R"({"a": {"$elemMatch": {}}})", false, "Malformed query, $elemMatch needs a non-empty dict"},
+      {R"({"a": {"$elemMatch": {"b": {"$in": 2}}}})", false, "Malformed query, $in needs a list"},
+      {R"({"$or": []})", false, "Malformed query, $or needs a non-empty list of query documents"},
+      {R"({"$and": [{"a": 1}, 2]})", false,
+       "Malformed query, $and needs a non-empty list of query documents"},
+      {R"({"$nor": [{"a": {"$in": 0}}]})", false, "Malformed query, $in needs a list"},
+      {R"({"a": {"$or": [{"b": 1}]}})", false,
+       "Malformed query, $or must be a top-level key of a query document"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.document);
@@ -140,6 +177,12 @@ TEST(QueryEngineTest, UpdateBuildTracesEveryCondition) {
        "Update operator found Decrement\nFields: [\"!\"]\nUpdate operator found Increment\nFields: []\n"},
       {R"({"a": 1, "b": {"$nope": 1}, "c": 1})", "Update operator found Set\nFields: [\"a\"]\n"},
       {R"({"a": 1, "b": null})", "Update operator found Set\nFields: [\"a\"]\n"},
+      // One pair of lines per member of a nested object, in key order.
+      {R"({"n": {"$set": 5, "$inc": 1}, "a": {"c": 1, "b": {"$subtract": 2}}})",
+       "Update operator found Substract\nFields: [\"a\", \"b\"]\n"
+       "Update operator found Set\nFields: [\"a\", \"c\"]\n"
+       "Update operator found Increment\nFields: [\"n\"]\n"
+       "Update operator found Set\nFields: [\"n\"]\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.document);

@@ -52,6 +52,18 @@ TEST(UpdaterTest, ChangesOnlyExistingFields) {
        R"({"a": {"b": {"c": 2.0, "d": 1}}})"},
       {R"({"$set": {"n": 1}})", R"({"n": 5})", R"({"n": 5})"},
       {R"({"$set": {"n": 1}})", R"({"$set": {"n": 5}})", R"({"$set": {"n": 1}})"},
+      // Every member of a nested object applies, in key order.
+      {R"({"a": {"b": 1, "c": 2}})", R"({"a": {"b": 0, "c": 0, "d": 0}})",
+       R"({"a": {"b": 1, "c": 2, "d": 0}})"},
+      {R"({"n": {"$inc": 1, "$set": 5}})", R"({"n": 0})", R"({"n": 5})"},
+      {R"({"n": {"$subtract": 2}})", R"({"n": 5})", R"({"n": 3.0})"},
+      // $push appends a copy, $pull removes every equal element; neither touches a non-array.
+      {R"({"t": {"$push": [1]}})", R"({"t": [0]})", R"({"t": [0, [1]]})"},
+      {R"({"t": {"$push": 1}})", R"({"t": "x"})", R"({"t": "x"})"},
+      {R"({"t": {"$push": 1}})", R"({})", R"({})"},
+      {R"({"t": {"$pull": 1}})", R"({"t": [1, 2, 1.0, 1]})", R"({"t": [2, 1.0]})"},
+      {R"({"t": {"$pull": {"a": 1}}})", R"({"t": [{"a": 1}, {"a": 2}]})", R"({"t": [{"a": 2}]})"},
+      {R"({"t": {"$pull": 1}})", R"({"t": 1})", R"({"t": 1})"},
       // "a" sorts before "a.x": the increment runs, then "a" is no object for "a.x".
       {R"({"a": {"$inc": 1}, "a.x": 5})", R"({"a": 1})", R"({"a": 2.0})"},
       // Later conditions see earlier changes: "a" is deleted before "a.b" is looked for.
