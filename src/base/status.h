@@ -27,6 +27,8 @@ enum class ErrorKind : unsigned char {
   kNotFound,
   // An argument no operation takes: an invalid collection name, a malformed query.
   kInvalidArgument,
+  // A value of a kind the operation does not take, such as a list element that is not a document.
+  kWrongType,
   // An internal failure: the operation stops and the store stays usable. When a cause is attached
   // the message is kUnwrapErrPrefix followed by the cause's debug
   // form, which only the binding can render (it is a Python repr).
@@ -53,6 +55,9 @@ class [[nodiscard]] Status {
   }
   static Status invalid_argument(std::string message) {
     return Status(ErrorKind::kInvalidArgument, std::move(message));
+  }
+  static Status wrong_type(std::string message) {
+    return Status(ErrorKind::kWrongType, std::move(message));
   }
   static Status internal(std::string message,
                          std::source_location where = std::source_location::current());

@@ -64,6 +64,8 @@ PyObject* exception_class(const Status& status) {
     case ErrorKind::kNotFound:
     case ErrorKind::kInvalidArgument:
       return PyExc_ValueError;
+    case ErrorKind::kWrongType:
+      return PyExc_TypeError;
     case ErrorKind::kInternal:
       return panic_exception_type();
     case ErrorKind::kOk:

@@ -42,10 +42,12 @@ class Store {
   Status update_in_memory_collections(std::string_view name);
 
   // Appends `value` to the collection, or each element when it is an array. A missing collection
-  // is loaded from its file, or created when it has none.
+  // is loaded from its file, or created when it has none. kWrongType "documents[<i>]: '<type>'
+  // object is not a document" for an element that is not an object, and nothing is appended.
   Status insert_in_collection(std::string_view name, Value value);
   // Appends the documents of an import file whose members name collections: all or nothing, since
-  // every collection is loaded or created before the first document is appended.
+  // every collection is loaded or created before the first document is appended. Like
+  // insert_in_collection, refuses what is not an object, as "<collection>[<i>]: ...".
   Status load_from_document(const std::string& path);
   // Appends the documents of an import file holding one array.
   Status insert_many_from_document(std::string_view name, const std::string& path);

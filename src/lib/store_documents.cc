@@ -26,6 +26,43 @@ void prefetch_ahead(const Array& documents, std::size_t index) {
   }
 }
 
+// The name a Python caller knows the kind of `value` by.
+std::string_view python_type_name(const Value& value) noexcept {
+  switch (value.kind()) {
+    case Kind::kNull:
+      return "NoneType";
+    case Kind::kBool:
+      return "bool";
+    case Kind::kNumber:
+      return value.as_number().is_float() ? "float" : "int";
+    case Kind::kString:
+      return "str";
+    case Kind::kArray:
+      return "list";
+    case Kind::kObject:
+      return "dict";
+  }
+  return "";
+}
+
+Status not_a_document(std::string label, const Value& value) {
+  return Status::wrong_type(std::move(label) + ": '" + std::string(python_type_name(value)) +
+                            "' object is not a document");
+}
+
+// What an insert of `value` (a document, or an array of them) appends must be objects: anything
+// else could never be matched, updated or deleted. kWrongType names the first that is not.
+Status check_documents(std::string_view label, const Value& value) {
+  if (!value.is_array())
+    return value.is_object() ? Status() : not_a_document(std::string(label), value);
+  const Array& documents = value.as_array();
+  for (std::size_t i = 0; i < documents.size(); ++i) {
+    if (!documents[i].is_object())
+      return not_a_document(std::string(label) + "[" + std::to_string(i) + "]", documents[i]);
+  }
+  return Status();
+}
+
 }  // namespace
 
 Result<SharedCollection> Store::collection_for_insert(std::string_view name, bool& created) {
@@ -72,6 +109,7 @@ void Store::changed(std::string_view name, Collection& collection) {
 }
 
 Status Store::insert_in_collection(std::string_view name, Value value) {
+  if (Status checked = check_documents("documents", value); !checked.ok()) return checked;
   bool created = false;
   Result<SharedCollection> collection = collection_for_insert(name, created);
   if (!collection.ok()) return std::move(collection).status();
@@ -87,6 +125,8 @@ Status Store::load_from_document(const std::string& path) {
   Object& members = document.as_object();
   for (const Object::Member& member : members) {
     if (Status valid = validate_collection_name(member.key); !valid.ok()) return valid;
+    if (Status checked = check_documents(member.key.view(), member.value); !checked.ok())
+      return checked;
   }
   // Every collection is loaded or created before the first document is appended, and those
   // created here are dropped again when a later one fails: a failed import changes nothing.
@@ -140,7 +180,8 @@ Result<SharedAnswer> Store::answer_query(std::string_view name, const SharedColl
   for (std::size_t i = 0; i < documents.size(); ++i) {
     prefetch_ahead(documents, i);
     const Value& document = documents[i];
-    if (!document.is_object()) return Status::internal_none();
+    // Only a file written elsewhere can hold a document that is not an object: it matches nothing.
+    if (!document.is_object()) continue;
     Result<bool> matched = matches(engine.value(), document.as_object());
     if (!matched.ok()) return std::move(matched).status();
     if (matched.value()) answer->positions.push_back(static_cast<std::uint32_t>(i));
@@ -191,12 +232,15 @@ Status Store::update_documents(std::string_view name, Collection& collection,
   Array& documents = collection.documents;
   PreparedUpdate prepared(update);
   bool counting = prepared.needs_copies();
-  bool scanning = query != nullptr || counting;
   std::vector<bool> selected(documents.size(), true);
   for (std::size_t i = 0; i < documents.size(); ++i) {
     const Value& document = documents[i];
-    if (!document.is_object()) return Status::internal_none();
-    if (!scanning) continue;
+    // A document that is not an object (from a file written elsewhere) is left alone.
+    if (!document.is_object()) {
+      selected[i] = false;
+      continue;
+    }
+    if (query == nullptr && !counting) continue;
     prefetch_ahead(documents, i);
     if (query != nullptr) {
       Result<bool> matched = matches(*query, document.as_object());
@@ -211,11 +255,14 @@ Status Store::update_documents(std::string_view name, Collection& collection,
       if (selected[i]) apply(documents[i].as_object());
     }
   };
+  if (counting) prepared.prepare();
+  // Growing arrays is the other step that allocates: done before any change too.
+  if (prepared.has_pushes())
+    apply_to_selected([&prepared](Object& document) { prepared.make_room(document); });
   if (counting) {
-    prepared.prepare();
     apply_to_selected([&prepared](Object& document) { prepared.apply(document); });
   } else {
-    // No copy to prepare: the Sets copy values held inline, which cannot fail.
+    // No copy to prepare: the Sets and Pushes copy values held inline, which cannot fail.
     apply_to_selected([&update](Object& document) { apply_update(update, document); });
   }
   changed(name, collection);
