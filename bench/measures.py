@@ -2,6 +2,7 @@
 import itertools
 import json
 import os
+import re
 import sqlite3
 import statistics
 import subprocess
@@ -20,6 +21,11 @@ from data import iter_documents, make_documents
 # About 1 % of the documents match; both sides of each comparison ask exactly this.
 SELECTIVE_QUERY = {"score": {"$gte": 99.0}}
 SELECTIVE_SQL = "SELECT doc FROM docs WHERE json_extract(doc, '$.score') >= 99.0"
+# 100 ids spread over the collection, and a name prefix that about 1 % of the documents have.
+IN_QUERY = {"id": {"$in": list(range(0, 100_000, 1000))}}
+IN_IDS = set(IN_QUERY["id"]["$in"])
+PREFIX_QUERY = {"name": {"$regex": "^user00"}}
+PREFIX_PATTERN = re.compile("^user00")
 # The same 100 documents at every size, so a cached answer costs the same to convert.
 FIXED_QUERY = {"id": {"$lt": 100}}
 CACHED_CALLS = 100
@@ -171,6 +177,14 @@ def table(small, large):
                 lambda: small.store.find(COLLECTION, SELECTIVE_QUERY),
                 lambda: small.tinydb().search(where("score") >= 99.0), 1 / 200,
                 zarvel_setup=small.store.clear_cache, peer_setup=lambda: small.tinydb().clear_cache()),
+        Measure("find $in 100 ids " + big, "list comprehension",
+                lambda: large.store.find(COLLECTION, IN_QUERY),
+                lambda: [d for d in large.documents if d["id"] in IN_IDS], 1 / 2,
+                zarvel_setup=large.store.clear_cache),
+        Measure("find $regex prefix " + big, "list comprehension",
+                lambda: large.store.find(COLLECTION, PREFIX_QUERY),
+                lambda: [d for d in large.documents if PREFIX_PATTERN.search(d["name"])], 1 / 2,
+                zarvel_setup=large.store.clear_cache),
         Measure("open store " + big, "orjson.loads of file", large.open_store, large.load_peer_file, 1 / 5,
                 note="collection file of %.1f MB (the goal is stated for a 100 MB file)"
                 % (os.path.getsize(large.file) / 1e6)),

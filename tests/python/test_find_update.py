@@ -28,7 +28,10 @@ QUERIES = [
     ({"age": {"$gte": 18}}, ["Ann", "Cyd"]),
     ({"address": {"city": "Oslo"}}, ["Bob"]),
     ({"kind": "a", "tags": {"$eq": ["x", "y"]}}, ["Cyd"]),
-    ({"age": {"$lt": 20, "$gt": 1}}, ["Ann", "Bob", "Cyd"]),  # only "$gt" counts: keys sort, whatever the dict's order
+    ({"age": {"$lt": 20, "$gt": 1}}, ["Bob"]),  # every member counts
+    ({"name": {"$in": ["Cyd", "Bob"]}, "address.city": {"$exists": False}}, ["Cyd"]),
+    ({"$or": [{"age": {"$lt": 18}}, {"tags": {"$all": ["y"]}}]}, ["Bob", "Cyd"]),
+    ({"name": {"$regex": "^a|D$", "$options": "i"}}, ["Ann", "Cyd"]),
 ]
 
 
@@ -133,17 +136,18 @@ def nested(depth, kind):
     return value
 
 
-@pytest.mark.parametrize("path, kind", [("a.b", list), ("a.b.c", dict)])
-def test_update_cannot_nest_a_document_beyond_126_levels(store, store_dir, path, kind):
-    # The Set operand sits below one object per path segment: the document and those along the path.
-    store.insert_many("c", [{"a": {"b": {"c": 1}}}, {"a": 1}])
+@pytest.mark.parametrize("path, kind, op", [("a.b", list, "$set"), ("a.b.c", dict, "$set"), ("t", dict, "$push")])
+def test_update_cannot_nest_a_document_beyond_126_levels(store, store_dir, path, kind, op):
+    # The operand sits below one object per path segment (the document and those along the path),
+    # and a pushed one inside the array too.
+    store.insert_many("c", [{"a": {"b": {"c": 1}}, "t": []}, {"a": 1}])
     before = store.find("c")
-    too_deep = {path: {"$set": nested(127 - len(path.split(".")), kind)}}
+    room = 126 - len(path.split(".")) - (op == "$push")
     with pytest.raises(PanicException) as info:
-        store.update("c", too_deep)
+        store.update("c", {path: {op: nested(room + 1, kind)}})
     assert str(info.value) == "Update would nest a document deeper than 126 levels"
     assert store.find("c") == before
-    store.update("c", {path: {"$set": nested(126 - len(path.split(".")), kind)}})
+    store.update("c", {path: {op: nested(room, kind)}})
     store.write("c")
     after = zarvel.Zarvel(str(store_dir)).find("c")
     assert after == store.find("c") and after != before
