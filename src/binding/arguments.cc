@@ -16,8 +16,9 @@ std::string plural(std::size_t count, const char* one, const char* many) {
 }
 
 bool too_many_positional(const Parameters& p, Py_ssize_t given) {
+  // Keyword-only parameters are left out of the count, as the interpreter leaves them out.
   std::string message = p.function;
-  std::size_t count = p.names.size();
+  std::size_t count = p.positional();
   if (p.required == count) {
     message += " takes " + std::to_string(count) + " positional arguments";
   } else {
@@ -101,7 +102,7 @@ bool is_numpy_bool(PyObject* object) {
 
 bool bind_fast(const Parameters& p, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                PyObject** out) {
-  if (static_cast<std::size_t>(nargs) > p.names.size()) return too_many_positional(p, nargs);
+  if (static_cast<std::size_t>(nargs) > p.positional()) return too_many_positional(p, nargs);
   for (std::size_t i = 0; i < p.names.size(); ++i) out[i] = nullptr;
   for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = args[i];
   Py_ssize_t nkw = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
@@ -113,7 +114,7 @@ bool bind_fast(const Parameters& p, PyObject* const* args, Py_ssize_t nargs, PyO
 
 bool bind_tuple(const Parameters& p, PyObject* args, PyObject* kwargs, PyObject** out) {
   Py_ssize_t nargs = PyTuple_GET_SIZE(args);
-  if (static_cast<std::size_t>(nargs) > p.names.size()) return too_many_positional(p, nargs);
+  if (static_cast<std::size_t>(nargs) > p.positional()) return too_many_positional(p, nargs);
   for (std::size_t i = 0; i < p.names.size(); ++i) out[i] = nullptr;
   for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = PyTuple_GET_ITEM(args, i);
   if (kwargs != nullptr) {

@@ -11,8 +11,12 @@ namespace zarvel {
 
 struct Parameters {
   const char* function;                // as named in messages, e.g. "Zarvel.find()"
-  std::span<const char* const> names;  // every parameter may be given by position or keyword
+  std::span<const char* const> names;  // may be given by keyword, all but the last keyword_only
+                                       // by position too
   std::size_t required;                // the first `required` names have no default
+  std::size_t keyword_only = 0;        // the last names, which have defaults
+
+  std::size_t positional() const noexcept { return names.size() - keyword_only; }
 };
 
 // Binds vectorcall arguments. On success `out[i]` holds a borrowed reference to parameter i, or
