@@ -75,6 +75,12 @@ Value& Array::emplace_back() {
 
 void Array::push_back(Value value) { emplace_back() = std::move(value); }
 
+void Array::truncate(std::size_t size) noexcept {
+  if (size >= this->size()) return;
+  std::destroy(begin() + size, end());
+  block_->size = static_cast<std::uint32_t>(size);
+}
+
 void Array::reallocate(std::size_t capacity) {
   if (capacity > std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
   void* memory = ::operator new(sizeof(Block) + capacity * sizeof(Value));

@@ -104,6 +104,8 @@ class Array {
   // Appends a null element and returns it.
   Value& emplace_back();
   void push_back(Value value);
+  // Destroys the elements from `size` on; the capacity stays.
+  void truncate(std::size_t size) noexcept;
   void clear() noexcept { release(); }
   // Removes the elements for which `remove` holds, keeping the order of the rest; how many went.
   // Allocates nothing.
