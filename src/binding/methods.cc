@@ -7,6 +7,7 @@
 #include "base/compat_texts.h"
 #include "binding/arguments.h"
 #include "binding/errors.h"
+#include "binding/find_arguments.h"
 #include "binding/zarvel_object.h"
 #include "convert/from_python.h"
 #include "convert/to_python.h"
@@ -81,6 +82,40 @@ bool valid_name_or_raise(const std::string& name) {
   static constexpr const char* var##_names[] = {__VA_ARGS__}; \
   static constexpr Parameters var = {function, var##_names, required}
 
+// The same, the last `keyword_only` names being keyword-only.
+#define ZARVEL_KEYWORD_PARAMETERS(var, function, required, keyword_only, ...) \
+  static constexpr const char* var##_names[] = {__VA_ARGS__};                 \
+  static constexpr Parameters var = {function, var##_names, required, keyword_only}
+
+// An optional query argument: null for None or omitted, false with the argument error set for
+// anything but a dict.
+bool optional_query(PyObject* argument, PyObject*& query) {
+  query = argument == Py_None ? nullptr : argument;
+  return query == nullptr || check_dict(query, "maybe_query");
+}
+
+// The converted query's object, or null for none; false with PanicException set.
+bool convert_query(PyObject* query, Value& value, const Object*& out,
+                   std::source_location where = std::source_location::current()) {
+  out = nullptr;
+  if (query == nullptr) return true;
+  if (!convert_or_panic(query, kQueryConversion, value, where)) return false;
+  out = &value.as_object();
+  return true;
+}
+
+PyObject* found_to_python(const Store::Found& found) {
+  if (found.projected) return documents_to_python(*found.projected);
+  const Array& documents = found.collection->documents;
+  if (found.answer == nullptr) return documents_to_python(documents);
+  return documents_to_python(documents, found.answer->positions);
+}
+
+PyObject* size_to_python(const Result<std::size_t>& size) {
+  if (!size.ok()) return raise_status(size.status());
+  return PyLong_FromSize_t(size.value());
+}
+
 PyObject* load_from_document(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                              PyObject* kwnames) {
   ZARVEL_PARAMETERS(params, "Zarvel.load_from_document()", 1, "document_path");
@@ -150,22 +185,23 @@ PyObject* insert_many_from_document(PyObject* self, PyObject* const* args, Py_ss
 }
 
 PyObject* find(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  ZARVEL_PARAMETERS(params, "Zarvel.find()", 1, "collection_name", "maybe_query");
-  PyObject* bound[2];
+  ZARVEL_KEYWORD_PARAMETERS(params, "Zarvel.find()", 1, 4, "collection_name", "maybe_query", "sort",
+                            "skip", "limit", "fields");
+  PyObject* bound[6];
   if (!bind_fast(params, args, nargs, kwnames, bound)) return nullptr;
   return with_store(self, StoreUse::kExclusive, [&](Store& store) -> PyObject* {
     std::string name;
     if (!extract_string(bound[0], "collection_name", name)) return nullptr;
-    PyObject* query = bound[1] == Py_None ? nullptr : bound[1];
-    if (query != nullptr && !check_dict(query, "maybe_query")) return nullptr;
+    PyObject* query = nullptr;
+    if (!optional_query(bound[1], query)) return nullptr;
+    FindOptions options;
+    if (!extract_find_options(bound[2], bound[3], bound[4], bound[5], options)) return nullptr;
     Value query_value;
-    if (query != nullptr && !convert_or_panic(query, kQueryConversion, query_value)) return nullptr;
-    Result<Store::Found> found =
-        store.find(name, query != nullptr ? &query_value.as_object() : nullptr);
+    const Object* query_object = nullptr;
+    if (!convert_query(query, query_value, query_object)) return nullptr;
+    Result<Store::Found> found = store.find(name, query_object, options);
     if (!found.ok()) return raise_status(found.status());
-    const Array& documents = found.value().collection->documents;
-    if (found.value().answer == nullptr) return documents_to_python(documents);
-    return documents_to_python(documents, found.value().answer->positions);
+    return found_to_python(found.value());
   });
 }
 
@@ -178,8 +214,8 @@ PyObject* update(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
     std::string name;
     if (!extract_string(bound[0], "collection_name", name)) return nullptr;
     if (!check_dict(bound[1], "update_query")) return nullptr;
-    PyObject* query = bound[2] == Py_None ? nullptr : bound[2];
-    if (query != nullptr && !check_dict(query, "maybe_query")) return nullptr;
+    PyObject* query = nullptr;
+    if (!optional_query(bound[2], query)) return nullptr;
     bool return_result = false;
     if (bound[3] != nullptr && !extract_bool(bound[3], "return_result", return_result)) {
       return nullptr;
@@ -188,10 +224,10 @@ PyObject* update(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
     Value update_value;
     if (!convert_or_panic(bound[1], kUpdateConversion, update_value)) return nullptr;
     Value query_value;
-    if (query != nullptr && !convert_or_panic(query, kQueryConversion, query_value)) return nullptr;
-    Result<SharedCollection> updated = store.update(
-        name, update_value.as_object(), query != nullptr ? &query_value.as_object() : nullptr,
-        write_to_standard_output);
+    const Object* query_object = nullptr;
+    if (!convert_query(query, query_value, query_object)) return nullptr;
+    Result<SharedCollection> updated =
+        store.update(name, update_value.as_object(), query_object, write_to_standard_output);
     if (!updated.ok()) return raise_status(updated.status());
     if (return_result) return documents_to_python(updated.value()->documents);
     Py_RETURN_NONE;
@@ -246,6 +282,37 @@ PyObject* clear_cache(PyObject* self, PyObject*) {
   });
 }
 
+PyObject* delete_documents(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                           PyObject* kwnames) {
+  ZARVEL_PARAMETERS(params, "Zarvel.delete()", 2, "collection_name", "query");
+  PyObject* bound[2];
+  if (!bind_fast(params, args, nargs, kwnames, bound)) return nullptr;
+  return with_store(self, StoreUse::kExclusive, [&](Store& store) -> PyObject* {
+    std::string name;
+    if (!extract_string(bound[0], "collection_name", name)) return nullptr;
+    if (!check_dict(bound[1], "query")) return nullptr;
+    Value query;
+    if (!convert_or_panic(bound[1], kQueryConversion, query)) return nullptr;
+    return size_to_python(store.delete_matching(name, query.as_object()));
+  });
+}
+
+PyObject* count(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  ZARVEL_PARAMETERS(params, "Zarvel.count()", 1, "collection_name", "maybe_query");
+  PyObject* bound[2];
+  if (!bind_fast(params, args, nargs, kwnames, bound)) return nullptr;
+  return with_store(self, StoreUse::kExclusive, [&](Store& store) -> PyObject* {
+    std::string name;
+    if (!extract_string(bound[0], "collection_name", name)) return nullptr;
+    PyObject* query = nullptr;
+    if (!optional_query(bound[1], query)) return nullptr;
+    Value query_value;
+    const Object* query_object = nullptr;
+    if (!convert_query(query, query_value, query_object)) return nullptr;
+    return size_to_python(store.count(name, query_object));
+  });
+}
+
 template <auto Function>
 PyCFunction fast() {
   return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Function));
@@ -265,7 +332,9 @@ PyMethodDef kZarvelMethods[] = {
      "insert_many($self, collection_name, documents)\n--\n\n"},
     {"insert_many_from_document", fast<insert_many_from_document>(), kFast,
      "insert_many_from_document($self, collection_name, document_name)\n--\n\n"},
-    {"find", fast<find>(), kFast, "find($self, collection_name, maybe_query=None)\n--\n\n"},
+    {"find", fast<find>(), kFast,
+     "find($self, collection_name, maybe_query=None, *, sort=None, skip=0, limit=None, "
+     "fields=None)\n--\n\n"},
     {"update", fast<update>(), kFast,
      "update($self, collection_name, update_query, maybe_query=None, return_result=False)\n--\n\n"},
     {"collections", collections, METH_NOARGS, "collections($self)\n--\n\n"},
@@ -275,6 +344,8 @@ PyMethodDef kZarvelMethods[] = {
     {"write", fast<write>(), kFast, "write($self, collection_name)\n--\n\n"},
     {"write_all", write_all, METH_NOARGS, "write_all($self)\n--\n\n"},
     {"clear_cache", clear_cache, METH_NOARGS, "clear_cache($self)\n--\n\n"},
+    {"delete", fast<delete_documents>(), kFast, "delete($self, collection_name, query)\n--\n\n"},
+    {"count", fast<count>(), kFast, "count($self, collection_name, maybe_query=None)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

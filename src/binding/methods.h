@@ -5,7 +5,7 @@
 
 namespace zarvel {
 
-// The 13 methods in slot order, ending with the sentinel.
+// The methods in slot order, ending with the sentinel.
 extern PyMethodDef kZarvelMethods[];
 
 // tp_new: Zarvel(name).

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -11,6 +12,8 @@
 
 #include "base/status.h"
 #include "lib/collection.h"
+#include "lib/find_options.h"
+#include "lib/query_scan.h"
 #include "lib/result_cache.h"
 #include "query/query_engine.h"
 #include "value/value.h"
@@ -55,11 +58,24 @@ class Store {
   // The collection `name` (loaded from its file when it is not registered) and, for a query, the
   // positions of the documents that match it; a null answer stands for every document. Answers
   // come from the cache when the same query was answered on this collection since it last changed.
+  // `options` then pick and order the documents returned (the answer is then theirs alone and is
+  // not cached), and with fields the returned documents are projected copies. A limit without a
+  // sort stops a scan that the cache cannot spare after skip + limit matches, caching nothing;
+  // evaluation errors past that point are then never met.
   struct Found {
     SharedCollection collection;
     SharedAnswer answer;
+    std::optional<Array> projected;  // the documents to return, when options.fields is set
   };
-  Result<Found> find(std::string_view name, const Object* query);
+  Result<Found> find(std::string_view name, const Object* query, const FindOptions& options = {});
+  // How many documents find(name, query) returns, without copying any: the collection's size
+  // without a query. The answer may come from the cache and fills it; a document that is not an
+  // object matches no query.
+  Result<std::size_t> count(std::string_view name, const Object* query);
+  // Removes the documents that match `query` (a document that is not an object matches none) and
+  // returns how many. All or nothing: every document is tested before the first is removed, so an
+  // evaluation error removes none. The others keep their order; memory only, like insert.
+  Result<std::size_t> delete_matching(std::string_view name, const Object& query);
   void clear_cache() { cache_.clear(); }
 
   // Where update sends its trace lines, two for each condition of the update document.
@@ -108,10 +124,21 @@ class Store {
   // The registered collection, loaded from its file first when it is not registered.
   Result<SharedCollection> collection(std::string_view name);
   SharedCollection lookup(std::string_view name) const;
+  // The cached answer to `query` on `collection` when it is current, else null.
+  SharedAnswer cached_answer(std::string_view name, const SharedCollection& collection,
+                             const Object& query);
+  // The documents of `collection` that match `query`, by a scan that stops after `stop_after`
+  // matches; the answer is not cached.
+  static Result<SharedAnswer> scan_query(const SharedCollection& collection, const Object& query,
+                                         NonObjects non_objects, std::size_t stop_after);
   // The documents of `collection` (registered as `name`) that match `query`, from the cache when
-  // it holds a current answer.
+  // it holds a current answer, else scanned and cached.
   Result<SharedAnswer> answer_query(std::string_view name, const SharedCollection& collection,
-                                    const Object& query);
+                                    const Object& query, NonObjects non_objects);
+  // At least the first `count` matches (all of them when fewer): the cached answer, or a scan
+  // that stops there and is not cached.
+  Result<SharedAnswer> first_matches(std::string_view name, const SharedCollection& collection,
+                                     const Object& query, std::size_t count);
   // The collection an insert appends to: registered, loaded from its file, or created (`created`).
   Result<SharedCollection> collection_for_insert(std::string_view name, bool& created);
   // Appends `value`, or each element when it is an array, and forgets the collection's cached

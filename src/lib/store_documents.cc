@@ -7,6 +7,7 @@
 #include "lib/collection_file.h"
 #include "lib/collection_path.h"
 #include "lib/file_system.h"
+#include "lib/query_scan.h"
 #include "lib/store.h"
 #include "query/matcher.h"
 #include "query/updater.h"
@@ -15,16 +16,6 @@
 namespace zarvel {
 
 namespace {
-
-// Documents are scattered over the heap; loading one a few places ahead hides most of the wait.
-constexpr std::size_t kPrefetchDistance = 8;
-
-void prefetch_ahead(const Array& documents, std::size_t index) {
-  if (index + kPrefetchDistance < documents.size()) {
-    const Value& ahead = documents[index + kPrefetchDistance];
-    if (ahead.is_object()) ahead.as_object().prefetch();
-  }
-}
 
 // The name a Python caller knows the kind of `value` by.
 std::string_view python_type_name(const Value& value) noexcept {
@@ -157,38 +148,78 @@ Status Store::insert_many_from_document(std::string_view name, const std::string
   return insert_in_collection(name, std::move(content).value());
 }
 
-Result<Store::Found> Store::find(std::string_view name, const Object* query) {
+Result<Store::Found> Store::find(std::string_view name, const Object* query,
+                                 const FindOptions& options) {
   Result<SharedCollection> collection = this->collection(name);
   if (!collection.ok()) return std::move(collection).status();
-  if (query == nullptr) return Found{std::move(collection).value(), nullptr};
-  Result<SharedAnswer> answer = answer_query(name, collection.value(), *query);
-  if (!answer.ok()) return std::move(answer).status();
-  return Found{std::move(collection).value(), std::move(answer).value()};
+  Found found{std::move(collection).value(), nullptr, std::nullopt};
+  const Array& documents = found.collection->documents;
+  if (query != nullptr) {
+    // A limit in stored order needs only the first matches, unless the whole answer is cached.
+    bool stops_early = options.limit && options.sort.empty();
+    Result<SharedAnswer> answer =
+        stops_early ? first_matches(name, found.collection, *query, options.needed())
+                    : answer_query(name, found.collection, *query, NonObjects::kFail);
+    if (!answer.ok()) return std::move(answer).status();
+    found.answer = std::move(answer).value();
+  }
+  if (options.selects()) {
+    auto picked = std::make_shared<QueryAnswer>();
+    picked->collection = found.collection;
+    picked->version = found.collection->version;
+    picked->positions =
+        select_positions(documents, found.answer ? &found.answer->positions : nullptr, options);
+    found.answer = std::move(picked);
+  }
+  if (options.fields) {
+    Array projected;
+    auto add = [&](const Value& document) { projected.push_back(options.fields->apply(document)); };
+    if (found.answer) {
+      projected.reserve(found.answer->positions.size());
+      for (std::uint32_t position : found.answer->positions) add(documents[position]);
+    } else {
+      projected.reserve(documents.size());
+      for (const Value& document : documents) add(document);
+    }
+    found.projected = std::move(projected);
+  }
+  return found;
 }
 
-Result<SharedAnswer> Store::answer_query(std::string_view name, const SharedCollection& collection,
-                                         const Object& query) {
-  if (SharedAnswer cached = cache_.get(name, query); cached && cached->current_for(collection)) {
-    return cached;
-  }
+SharedAnswer Store::cached_answer(std::string_view name, const SharedCollection& collection,
+                                  const Object& query) {
+  SharedAnswer cached = cache_.get(name, query);
+  return cached && cached->current_for(collection) ? cached : nullptr;
+}
+
+Result<SharedAnswer> Store::scan_query(const SharedCollection& collection, const Object& query,
+                                       NonObjects non_objects, std::size_t stop_after) {
   Result<QueryEngine<QueryOperator>> engine = QueryEngine<QueryOperator>::build(query, nullptr);
   if (!engine.ok()) return std::move(engine).status();
   auto answer = std::make_shared<QueryAnswer>();
   answer->collection = collection;
   answer->version = collection->version;
-  const Array& documents = collection->documents;
-  for (std::size_t i = 0; i < documents.size(); ++i) {
-    prefetch_ahead(documents, i);
-    const Value& document = documents[i];
-    // Only a file written elsewhere can hold a document that is not an object: it matches nothing.
-    if (!document.is_object()) continue;
-    Result<bool> matched = matches(engine.value(), document.as_object());
-    if (!matched.ok()) return std::move(matched).status();
-    if (matched.value()) answer->positions.push_back(static_cast<std::uint32_t>(i));
+  if (Status scanned = scan_matches(engine.value(), collection->documents, non_objects, stop_after,
+                                    answer->positions);
+      !scanned.ok()) {
+    return scanned;
   }
-  SharedAnswer result = std::move(answer);
-  cache_.put(name, query, result);
-  return result;
+  return SharedAnswer(std::move(answer));
+}
+
+Result<SharedAnswer> Store::answer_query(std::string_view name, const SharedCollection& collection,
+                                         const Object& query, NonObjects non_objects) {
+  if (SharedAnswer cached = cached_answer(name, collection, query)) return cached;
+  Result<SharedAnswer> answer = scan_query(collection, query, non_objects, kNoStop);
+  if (answer.ok()) cache_.put(name, query, answer.value());
+  return answer;
+}
+
+Result<SharedAnswer> Store::first_matches(std::string_view name, const SharedCollection& collection,
+                                          const Object& query, std::size_t count) {
+  if (SharedAnswer cached = cached_answer(name, collection, query)) return cached;
+  // Not cached: it is only the start of the answer.
+  return scan_query(collection, query, NonObjects::kFail, count);
 }
 
 Result<SharedCollection> Store::update(std::string_view name, const Object& update,

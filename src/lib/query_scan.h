@@ -1,0 +1,40 @@
+// One pass of a query over the documents of a collection.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "base/status.h"
+#include "query/query_engine.h"
+#include "value/value.h"
+
+namespace zarvel {
+
+// What a scan does on a document that is not an object (only a file written elsewhere holds one).
+enum class NonObjects {
+  kFail,  // an internal failure, as find has always answered
+  kSkip,  // the document does not match
+};
+
+// Documents are scattered over the heap; a pass that asks for the one a few places ahead hides
+// most of the wait for each.
+inline void prefetch_ahead(const Array& documents, std::size_t index) noexcept {
+  constexpr std::size_t kPrefetchDistance = 8;
+  if (index + kPrefetchDistance < documents.size()) {
+    const Value& ahead = documents[index + kPrefetchDistance];
+    if (ahead.is_object()) ahead.as_object().prefetch();
+  }
+}
+
+inline constexpr std::size_t kNoStop = std::numeric_limits<std::size_t>::max();
+
+// Appends to `positions` the positions of the documents that match `engine`, in stored order,
+// stopping once `stop_after` are found (before testing any document when it is 0). The first
+// evaluation error is returned, and `positions` then holds what was found before it.
+Status scan_matches(const QueryEngine<QueryOperator>& engine, const Array& documents,
+                    NonObjects non_objects, std::size_t stop_after,
+                    std::vector<std::uint32_t>& positions);
+
+}  // namespace zarvel

@@ -1,0 +1,55 @@
+// Counting and deleting the documents that match a query.
+#include <utility>
+
+#include "lib/store.h"
+
+namespace zarvel {
+
+namespace {
+
+// Moves the documents not listed in `removed` (ascending positions) to the front, keeping their
+// order, and drops the rest: one pass, no second array.
+void remove_positions(Array& documents, const std::vector<std::uint32_t>& removed) {
+  if (removed.empty()) return;
+  Value* kept = documents.begin() + removed.front();
+  std::size_t next = 0;
+  for (std::size_t i = removed.front(); i < documents.size(); ++i) {
+    if (next < removed.size() && removed[next] == i) {
+      ++next;
+      continue;
+    }
+    *kept++ = std::move(documents[i]);
+  }
+  documents.truncate(static_cast<std::size_t>(kept - documents.begin()));
+}
+
+}  // namespace
+
+Result<std::size_t> Store::count(std::string_view name, const Object* query) {
+  Result<SharedCollection> collection = this->collection(name);
+  if (!collection.ok()) return std::move(collection).status();
+  if (query == nullptr) return collection.value()->documents.size();
+  Result<SharedAnswer> answer = answer_query(name, collection.value(), *query, NonObjects::kSkip);
+  if (!answer.ok()) return std::move(answer).status();
+  return answer.value()->positions.size();
+}
+
+Result<std::size_t> Store::delete_matching(std::string_view name, const Object& query) {
+  Result<SharedCollection> collection = this->collection(name);
+  if (!collection.ok()) return std::move(collection).status();
+  // Not answer_query: an answer cached now would be dropped at once, after evicting another.
+  SharedAnswer answer = cached_answer(name, collection.value(), query);
+  if (!answer) {
+    Result<SharedAnswer> scanned =
+        scan_query(collection.value(), query, NonObjects::kSkip, kNoStop);
+    if (!scanned.ok()) return std::move(scanned).status();
+    answer = std::move(scanned).value();
+  }
+  std::size_t removed = answer->positions.size();
+  if (removed == 0) return removed;  // nothing changed: the cached answers still hold
+  remove_positions(collection.value()->documents, answer->positions);
+  changed(name, *collection.value());
+  return removed;
+}
+
+}  // namespace zarvel
