@@ -12,10 +12,11 @@ METHODS = [
     ("load_from_document", "($self, document_path)"), ("create_collection", "($self, collection_name)"),
     ("insert", "($self, collection_name, document)"), ("insert_many", "($self, collection_name, documents)"),
     ("insert_many_from_document", "($self, collection_name, document_name)"),
-    ("find", "($self, collection_name, maybe_query=None)"),
+    ("find", "($self, collection_name, maybe_query=None, *, sort=None, skip=0, limit=None, fields=None)"),
     ("update", "($self, collection_name, update_query, maybe_query=None, return_result=False)"),
     ("collections", "($self)"), ("drop_collection", "($self, collection_name)"), ("drop_all", "($self)"),
     ("write", "($self, collection_name)"), ("write_all", "($self)"), ("clear_cache", "($self)"),
+    ("delete", "($self, collection_name, query)"), ("count", "($self, collection_name, maybe_query=None)"),
 ]
 
 
