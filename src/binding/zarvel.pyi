@@ -83,17 +83,35 @@ class Zarvel:
         JSON" and ``ValueError`` "Document is not an array"; nothing is appended then.
         """
 
-    def find(self, collection_name: str, maybe_query: _Document | None = None) -> list[_Document]:
+    def find(
+        self,
+        collection_name: str,
+        maybe_query: _Document | None = None,
+        *,
+        sort: str | list[tuple[str, int]] | None = None,
+        skip: int = 0,
+        limit: int | None = None,
+        fields: list[str] | None = None,
+    ) -> list[_Document]:
         """Returns copies of the collection's documents, all of them or those matching the query.
 
         Documents come back in insertion order. Answers to queries are cached (100 entries); a
         change to the collection drops its cached answers.
 
+        The keyword-only options apply in this order: ``sort`` (a dotted path, ascending, or a
+        list of ``(path, direction)`` pairs with direction ``1`` or ``-1``; a missing field
+        first, then null, numbers by value, strings by UTF-8 bytes, dicts, lists, booleans; ties
+        keep insertion order), ``skip`` (an int >= 0), ``limit`` (``None`` or an int >= 0), then
+        ``fields`` (``None`` or a list of dotted paths: each document keeps only those it has,
+        nested as in the document). A limit without a sort stops the scan once enough documents
+        matched, so an evaluation error further on is not raised.
+
         Raises ``ValueError`` "Collection with name '...' not found on disk" for an unknown
         collection, ``ValueError`` "Malformed query, non-numeric value found for operator ..."
         when an ordering operator meets a non-number, and ``PanicException`` for a malformed
         query (unknown operator, null or a list without an operator, an empty nested dict, a NaN
-        or an infinity anywhere).
+        or an infinity anywhere). A wrong option raises ``TypeError`` or ``ValueError`` naming
+        it, before the collection is looked up.
         """
 
     @overload
@@ -183,3 +201,18 @@ class Zarvel:
 
     def clear_cache(self) -> None:
         """Empties the result cache."""
+
+    def delete(self, collection_name: str, query: _Document) -> int:
+        """Removes the documents matching ``query`` (``{}`` matches every dict) and returns how
+        many.
+
+        All or nothing: every document is tested first, so a failure removes none; the others
+        keep their order. Changes memory only, as :meth:`insert` does; :meth:`write` persists
+        it. The collection's cached answers are dropped. Raises what :meth:`find` raises.
+        """
+
+    def count(self, collection_name: str, maybe_query: _Document | None = None) -> int:
+        """Returns ``len(self.find(collection_name, maybe_query))`` without building the dicts.
+
+        May answer from the result cache and fill it. Raises what :meth:`find` raises.
+        """
