@@ -2,72 +2,118 @@
 
 #include <algorithm>
 #include <limits>
-#include <numeric>
 
 #include "lib/dotted_path.h"
+#include "lib/query_scan.h"
 #include "value/value_order.h"
 
 namespace zarvel {
 
 namespace {
 
-// A missing value orders before every value.
-std::weak_ordering compare_present(const Value* a, const Value* b) noexcept {
-  if (a == nullptr || b == nullptr) return (a != nullptr) <=> (b != nullptr);
-  return compare_values(*a, *b);
+// The sort key of one candidate: its value (null when missing) with the value's order prefix, so
+// that most comparisons read only the table, not the documents scattered over the heap.
+struct SortValue {
+  const Value* value = nullptr;
+  OrderPrefix prefix;  // rank 0 when missing: before every value
+};
+
+std::weak_ordering compare_sort_values(const SortValue& a, const SortValue& b) noexcept {
+  if (std::weak_ordering c = a.prefix <=> b.prefix; c != 0 || a.value == nullptr) return c;
+  return compare_values(*a.value, *b.value);
 }
 
-// The sort keys of every candidate, resolved once: a comparison then only compares values.
-class SortTable {
+// The best `bound` candidates offered so far, by the sort keys. Only their keys are kept: the
+// memory is O(bound), and once `bound` are held a candidate that cannot enter costs one
+// comparison with the worst of them, on top of a heap.
+class BestCandidates {
  public:
-  SortTable(const Array& documents, std::span<const std::uint32_t> candidates,
-            const std::vector<SortKey>& keys)
-      : keys_(keys), values_(candidates.size() * keys.size()) {
-    for (std::size_t i = 0; i < candidates.size(); ++i) {
-      const Value& document = documents[candidates[i]];
-      for (std::size_t k = 0; k < keys.size(); ++k) {
-        values_[i * keys.size() + k] = value_at_path(document, keys[k].path);
-      }
-    }
+  BestCandidates(const std::vector<SortKey>& keys, std::size_t bound)
+      : keys_(keys), bound_(bound), values_((bound + 1) * keys.size()), index_(bound + 1) {
+    kept_.reserve(bound);
   }
 
-  // Whether candidate `a` comes before candidate `b`; candidates ascend, so the index breaks ties
-  // in stored order.
-  bool before(std::uint32_t a, std::uint32_t b) const noexcept {
-    const Value* const* x = &values_[a * keys_.size()];
-    const Value* const* y = &values_[b * keys_.size()];
+  // `index` numbers the candidates in stored order; it breaks ties.
+  void offer(const Value& document, std::uint32_t index) {
+    bool full = kept_.size() == bound_;
+    auto slot = static_cast<std::uint32_t>(full ? bound_ : kept_.size());  // else the spare
+    SortValue* keys = keys_of(slot);
     for (std::size_t k = 0; k < keys_.size(); ++k) {
-      std::weak_ordering c = compare_present(x[k], y[k]);
-      if (c != 0) return keys_[k].descending ? c > 0 : c < 0;
+      keys[k].value = value_at_path(document, keys_[k].path);
+      keys[k].prefix = keys[k].value ? order_prefix(*keys[k].value) : OrderPrefix{};
     }
-    return a < b;
+    index_[slot] = index;
+    if (!full) {
+      kept_.push_back(slot);
+      return;
+    }
+    auto before = [this](std::uint32_t a, std::uint32_t b) { return this->before(a, b); };
+    if (!heap_) {
+      std::make_heap(kept_.begin(), kept_.end(), before);
+      heap_ = true;
+    }
+    if (!before(slot, kept_.front())) return;
+    // The worst leaves; the spare's keys take its slot.
+    std::pop_heap(kept_.begin(), kept_.end(), before);
+    std::uint32_t freed = kept_.back();
+    std::copy_n(keys, keys_.size(), keys_of(freed));
+    index_[freed] = index;
+    std::push_heap(kept_.begin(), kept_.end(), before);
+  }
+
+  // The indices of the candidates kept, best first.
+  std::vector<std::uint32_t> in_order() {
+    auto before = [this](std::uint32_t a, std::uint32_t b) { return this->before(a, b); };
+    if (heap_) {
+      std::sort_heap(kept_.begin(), kept_.end(), before);
+    } else {
+      std::sort(kept_.begin(), kept_.end(), before);
+    }
+    std::vector<std::uint32_t> indices;
+    indices.reserve(kept_.size());
+    for (std::uint32_t slot : kept_) indices.push_back(index_[slot]);
+    return indices;
   }
 
  private:
+  SortValue* keys_of(std::uint32_t slot) { return &values_[slot * keys_.size()]; }
+  const SortValue* keys_of(std::uint32_t slot) const { return &values_[slot * keys_.size()]; }
+
+  bool before(std::uint32_t a, std::uint32_t b) const noexcept {
+    const SortValue* x = keys_of(a);
+    const SortValue* y = keys_of(b);
+    for (std::size_t k = 0; k < keys_.size(); ++k) {
+      std::weak_ordering c = compare_sort_values(x[k], y[k]);
+      if (c != 0) return keys_[k].descending ? c > 0 : c < 0;
+    }
+    return index_[a] < index_[b];
+  }
+
   const std::vector<SortKey>& keys_;
-  std::vector<const Value*> values_;
+  std::size_t bound_;
+  std::vector<SortValue> values_;     // the keys of bound_ + 1 slots, the last one spare
+  std::vector<std::uint32_t> index_;  // the candidate in each slot
+  std::vector<std::uint32_t> kept_;   // slots held; a heap, worst on top, once full
+  bool heap_ = false;
 };
 
-std::vector<std::uint32_t> sorted_selection(const Array& documents,
-                                            std::span<const std::uint32_t> candidates,
-                                            const FindOptions& options) {
-  std::size_t count = candidates.size();
+// `position(i)` is the position of candidate i, for i below `count`, ascending.
+template <typename PositionOf>
+std::vector<std::uint32_t> sorted_selection(const Array& documents, std::size_t count,
+                                            PositionOf position, const FindOptions& options) {
   std::size_t end = std::min(options.needed(), count);
   if (options.skip >= end) return {};
-  SortTable table(documents, candidates, options.sort);
-  std::vector<std::uint32_t> order(count);
-  std::iota(order.begin(), order.end(), std::uint32_t{0});
-  auto before = [&table](std::uint32_t a, std::uint32_t b) { return table.before(a, b); };
-  // Only the first `end` are wanted: a bounded selection, not a full sort, when that is fewer.
-  if (end < count) {
-    std::partial_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(end), order.end(),
-                      before);
-  } else {
-    std::sort(order.begin(), order.end(), before);
+  BestCandidates best(options.sort, end);
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i + kPrefetchDistance < count) {
+      prefetch_document(documents[position(i + kPrefetchDistance)]);
+    }
+    best.offer(documents[position(i)], static_cast<std::uint32_t>(i));
   }
+  std::vector<std::uint32_t> order = best.in_order();
   std::vector<std::uint32_t> positions;
   positions.reserve(end - options.skip);
-  for (std::size_t i = options.skip; i < end; ++i) positions.push_back(candidates[order[i]]);
+  for (std::size_t i = options.skip; i < end; ++i) positions.push_back(position(order[i]));
   return positions;
 }
 
@@ -82,20 +128,15 @@ std::size_t FindOptions::needed() const noexcept {
 std::vector<std::uint32_t> select_positions(const Array& documents,
                                             const std::vector<std::uint32_t>* candidates,
                                             const FindOptions& options) {
-  std::vector<std::uint32_t> every;
-  if (candidates == nullptr && !options.sort.empty()) {
-    every.resize(documents.size());
-    std::iota(every.begin(), every.end(), std::uint32_t{0});
-    candidates = &every;
-  }
-  if (!options.sort.empty()) return sorted_selection(documents, *candidates, options);
-  // Stored order: the candidates from skip up to skip + limit.
   std::size_t count = candidates == nullptr ? documents.size() : candidates->size();
+  auto position = [candidates](std::size_t i) {
+    return candidates == nullptr ? static_cast<std::uint32_t>(i) : (*candidates)[i];
+  };
+  if (!options.sort.empty()) return sorted_selection(documents, count, position, options);
+  // Stored order: the candidates from skip up to skip + limit.
   std::size_t end = std::min(options.needed(), count);
   std::vector<std::uint32_t> positions;
-  for (std::size_t i = options.skip; i < end; ++i) {
-    positions.push_back(candidates == nullptr ? static_cast<std::uint32_t>(i) : (*candidates)[i]);
-  }
+  for (std::size_t i = options.skip; i < end; ++i) positions.push_back(position(i));
   return positions;
 }
 

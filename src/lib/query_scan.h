@@ -20,11 +20,15 @@ enum class NonObjects {
 
 // Documents are scattered over the heap; a pass that asks for the one a few places ahead hides
 // most of the wait for each.
+inline constexpr std::size_t kPrefetchDistance = 8;
+
+inline void prefetch_document(const Value& document) noexcept {
+  if (document.is_object()) document.as_object().prefetch();
+}
+
 inline void prefetch_ahead(const Array& documents, std::size_t index) noexcept {
-  constexpr std::size_t kPrefetchDistance = 8;
   if (index + kPrefetchDistance < documents.size()) {
-    const Value& ahead = documents[index + kPrefetchDistance];
-    if (ahead.is_object()) ahead.as_object().prefetch();
+    prefetch_document(documents[index + kPrefetchDistance]);
   }
 }
 

@@ -1,7 +1,10 @@
 #include "value/value_order.h"
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace zarvel {
@@ -90,6 +93,34 @@ std::weak_ordering compare_numbers(Number a, Number b) noexcept {
   }
   if (a.form() == Form::kUnsigned) return a.as_unsigned() <=> b.as_unsigned();
   return a.as_negative() <=> b.as_negative();
+}
+
+OrderPrefix order_prefix(const Value& value) noexcept {
+  OrderPrefix prefix{static_cast<std::uint8_t>(kind_rank(value.kind()) + 1), 0};
+  switch (value.kind()) {
+    case Kind::kNumber: {
+      double d = value.as_number().to_double();
+      if (d == 0) d = 0.0;  // -0.0 ties with 0
+      // Finite doubles as integers that order as they do: negative ones reversed below the rest.
+      auto bits = std::bit_cast<std::uint64_t>(d);
+      prefix.bits = (bits >> 63) != 0 ? ~bits : bits | (std::uint64_t{1} << 63);
+      break;
+    }
+    case Kind::kString: {
+      // Zero-padded: a shorter string whose bytes all match sorts first, as it should.
+      std::string_view text = value.as_string();
+      unsigned char head[8] = {};
+      std::memcpy(head, text.data(), std::min<std::size_t>(text.size(), sizeof head));
+      for (unsigned char byte : head) prefix.bits = (prefix.bits << 8) | byte;
+      break;
+    }
+    case Kind::kBool:
+      prefix.bits = value.as_bool() ? 1 : 0;
+      break;
+    default:
+      break;
+  }
+  return prefix;
 }
 
 std::weak_ordering compare_values(const Value& a, const Value& b) noexcept {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <compare>
+#include <cstdint>
 
 #include "value/value.h"
 
@@ -15,5 +16,18 @@ namespace zarvel {
 std::weak_ordering compare_values(const Value& a, const Value& b) noexcept;
 
 std::weak_ordering compare_numbers(Number a, Number b) noexcept;
+
+// A cheap stand-in for a value when sorting many: the kind's place (from 1, leaving 0 for what
+// goes before every value), then a number as the nearest double, the first eight bytes of a
+// string, or a boolean. When two prefixes differ the values order as they do; when they are equal
+// only compare_values can tell (numbers that round alike, strings that share their start,
+// arrays, objects). Rounding to the nearest double never reverses two numbers, so a strict
+// difference holds for the exact values too.
+struct OrderPrefix {
+  std::uint8_t rank = 0;
+  std::uint64_t bits = 0;
+  friend auto operator<=>(const OrderPrefix&, const OrderPrefix&) = default;
+};
+OrderPrefix order_prefix(const Value& value) noexcept;
 
 }  // namespace zarvel

@@ -51,6 +51,9 @@ TEST(ValueOrderTest, OrdersKindsThenValues) {
       {"\"Z\"", "\"a\"", -1},
       {"\"z\"", "\"\\u00e9\"", -1},
       {"\"abc\"", "\"abc\"", 0},
+      {"\"abcdefgh\"", "\"abcdefghi\"", -1},
+      {"\"abcdefgz\"", "\"abcdefgha\"", 1},
+      {"\"a\"", "\"a\\u0000\"", -1},
       // Arrays element by element, a prefix first.
       {"[1, 2]", "[1, 3]", -1},
       {"[1]", "[1, 0]", -1},
@@ -69,6 +72,10 @@ TEST(ValueOrderTest, OrdersKindsThenValues) {
     Value b = json(c.b);
     EXPECT_EQ(sign(compare_values(a, b)), c.expected) << c.a << " vs " << c.b;
     EXPECT_EQ(sign(compare_values(b, a)), -c.expected) << c.b << " vs " << c.a;
+    // The prefixes may tie where the values differ, never disagree with them.
+    OrderPrefix pa = order_prefix(a);
+    OrderPrefix pb = order_prefix(b);
+    if (pa != pb) EXPECT_EQ(sign(pa <=> pb), c.expected) << "prefixes of " << c.a << ", " << c.b;
   }
 }
 
