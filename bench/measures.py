@@ -1,4 +1,5 @@
 """The timed measures: one helper times a callable, one table lists what zarvel is held against."""
+import heapq
 import itertools
 import json
 import os
@@ -133,6 +134,14 @@ class Corpus(StoredFile):
     def insert_into_fresh(self):
         self._fresh.insert_many(COLLECTION, self.documents)
 
+    def filled_fresh_store(self):
+        """A fresh store holding the documents, for a measure that changes them."""
+        self.fresh_store()
+        self.insert_into_fresh()
+
+    def delete_from_fresh(self):
+        return self._fresh.delete(COLLECTION, SELECTIVE_QUERY)
+
     def update_store(self):
         # The update trace goes to file descriptor 1 itself; keep it out of the table.
         sys.stdout.flush()
@@ -191,6 +200,16 @@ def table(small, large):
         Measure("write " + big, "orjson.dumps + write", lambda: large.store.write(COLLECTION),
                 large.write_peer_file, 1.0),
         Measure("update $inc " + big, "Python loop", large.update_store, large.update_dicts, 1 / 5),
+        Measure("count 1% uncached " + big, "len(list comprehension)",
+                lambda: large.store.count(COLLECTION, SELECTIVE_QUERY),
+                lambda: len([d for d in large.documents if d["score"] >= 99.0]), 1 / 3,
+                zarvel_setup=large.store.clear_cache),
+        Measure("find sort limit=10 " + big, "heapq.nsmallest",
+                lambda: large.store.find(COLLECTION, sort="score", limit=10),
+                lambda: heapq.nsmallest(10, large.documents, key=lambda d: d["score"]), 1 / 3),
+        Measure("delete 1% " + big, "list comprehension keeping the rest", large.delete_from_fresh,
+                lambda: [d for d in large.documents if not d["score"] >= 99.0], 1 / 3,
+                zarvel_setup=large.filled_fresh_store),
     ]
 
 

@@ -1,6 +1,6 @@
 """Benchmarks zarvel against its peers in one run and reports the ratios against their goals.
 
-Usage: run.py [--large] [--repetitions N] [--scaling-repetitions N] [--output DIR].
+Usage: run.py [--large] [--repetitions N] [--scaling-repetitions N] [--output DIR] [--only TEXT].
 Absolute times are printed, but only ratios count.
 """
 import argparse
@@ -67,13 +67,30 @@ def real_document_rows(workdir, repetitions):
     return rows
 
 
+def measure_only(text, large, repetitions):
+    """The rows of the main table named by `text`, printed only: a quick look at a few figures."""
+    home = os.getcwd()
+    with tempfile.TemporaryDirectory() as workdir:
+        os.chdir(workdir)
+        small = measures.Corpus(workdir, SMALL)
+        big = measures.Corpus(workdir, HUGE if large else MEDIUM)
+        chosen = [m for m in measures.table(small, big) if text in m.name]
+        report.print_table(measure_rows(chosen, repetitions))
+        os.chdir(home)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--large", action="store_true", help="use 1M documents instead of 100k")
     parser.add_argument("--repetitions", type=int, default=5)
     parser.add_argument("--scaling-repetitions", type=int, default=3, help="repetitions at 1M documents")
     parser.add_argument("--output", default=RESULTS, help="directory for latest.json and latest.png")
+    parser.add_argument("--only", metavar="TEXT",
+                        help="measure only the rows of the main table whose name holds TEXT; prints them, writes nothing")
     args = parser.parse_args()
+    if args.only:
+        measure_only(args.only, args.large, args.repetitions)
+        return
     output = os.path.abspath(args.output)
     large_count = HUGE if args.large else MEDIUM
     started = time.perf_counter()
