@@ -75,7 +75,9 @@ TEST(ValueOrderTest, OrdersKindsThenValues) {
     // The prefixes may tie where the values differ, never disagree with them.
     OrderPrefix pa = order_prefix(a);
     OrderPrefix pb = order_prefix(b);
-    if (pa != pb) EXPECT_EQ(sign(pa <=> pb), c.expected) << "prefixes of " << c.a << ", " << c.b;
+    if (pa != pb) {
+      EXPECT_EQ(sign(pa <=> pb), c.expected) << "prefixes of " << c.a << ", " << c.b;
+    }
   }
 }
 
