@@ -60,16 +60,20 @@ def random_options(rng):
     return options
 
 
-def silently(call):
+def silently(call, *args):
     """Runs an update with file descriptor 1 pointed away: it writes two trace lines per condition."""
     saved = os.dup(1)
     with open(os.devnull, "w") as devnull:
         os.dup2(devnull.fileno(), 1)
         try:
-            return call()
+            return call(*args)
         finally:
             os.dup2(saved, 1)
             os.close(saved)
+
+
+def selected_by(query):
+    return lambda document: query is None or matches(document, query)
 
 
 def test_random_operations_match_the_model(store):
@@ -93,16 +97,16 @@ def test_random_operations_match_the_model(store):
             model[name] = kept
         elif roll < 0.42:
             query, value = random_query(rng), random_value(rng)
-            silently(lambda: store.update(name, {"s": {"$set": value}}, query))
+            silently(store.update, name, {"s": {"$set": value}}, query)
             for d in documents:
                 if matches(d, query) and "s" in d:
                     d["s"] = normalised(value)
         elif roll < 0.55:
             query = rng.choice([None, random_query(rng)])
-            expected = len(find(documents, lambda d: query is None or matches(d, query)))
+            expected = len(find(documents, selected_by(query)))
             assert store.count(name, query) == expected, where
         else:
             query, options = rng.choice([None, random_query(rng)]), random_options(rng)
-            expected = find(documents, lambda d: query is None or matches(d, query), **options)
+            expected = find(documents, selected_by(query), **options)
             assert identical(store.find(name, query, **options), expected), (where, query, options)
     assert store.count("a") + store.count("b") == len(model["a"]) + len(model["b"]) > 0
