@@ -87,22 +87,26 @@ bool valid_name_or_raise(const std::string& name) {
   static constexpr const char* var##_names[] = {__VA_ARGS__};                 \
   static constexpr Parameters var = {function, var##_names, required, keyword_only}
 
-// An optional query argument: null for None or omitted, false with the argument error set for
-// anything but a dict.
-bool optional_query(PyObject* argument, PyObject*& query) {
-  query = argument == Py_None ? nullptr : argument;
-  return query == nullptr || check_dict(query, "maybe_query");
-}
+// The maybe_query argument: None or omitted for no query, else a dict, checked with the other
+// arguments and converted after them.
+class OptionalQuery {
+ public:
+  // False with the argument error set for anything but None or a dict.
+  bool check(PyObject* argument) {
+    argument_ = argument == Py_None ? nullptr : argument;
+    return argument_ == nullptr || check_dict(argument_, "maybe_query");
+  }
+  // False with PanicException set.
+  bool convert(std::source_location where = std::source_location::current()) {
+    return argument_ == nullptr || convert_or_panic(argument_, kQueryConversion, value_, where);
+  }
+  // The converted query, or null for none.
+  const Object* get() const { return argument_ == nullptr ? nullptr : &value_.as_object(); }
 
-// The converted query's object, or null for none; false with PanicException set.
-bool convert_query(PyObject* query, Value& value, const Object*& out,
-                   std::source_location where = std::source_location::current()) {
-  out = nullptr;
-  if (query == nullptr) return true;
-  if (!convert_or_panic(query, kQueryConversion, value, where)) return false;
-  out = &value.as_object();
-  return true;
-}
+ private:
+  PyObject* argument_ = nullptr;
+  Value value_;
+};
 
 PyObject* found_to_python(const Store::Found& found) {
   if (found.projected) return documents_to_python(*found.projected);
@@ -192,14 +196,12 @@ PyObject* find(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject
   return with_store(self, StoreUse::kExclusive, [&](Store& store) -> PyObject* {
     std::string name;
     if (!extract_string(bound[0], "collection_name", name)) return nullptr;
-    PyObject* query = nullptr;
-    if (!optional_query(bound[1], query)) return nullptr;
+    OptionalQuery query;
+    if (!query.check(bound[1])) return nullptr;
     FindOptions options;
     if (!extract_find_options(bound[2], bound[3], bound[4], bound[5], options)) return nullptr;
-    Value query_value;
-    const Object* query_object = nullptr;
-    if (!convert_query(query, query_value, query_object)) return nullptr;
-    Result<Store::Found> found = store.find(name, query_object, options);
+    if (!query.convert()) return nullptr;
+    Result<Store::Found> found = store.find(name, query.get(), options);
     if (!found.ok()) return raise_status(found.status());
     return found_to_python(found.value());
   });
@@ -214,8 +216,8 @@ PyObject* update(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
     std::string name;
     if (!extract_string(bound[0], "collection_name", name)) return nullptr;
     if (!check_dict(bound[1], "update_query")) return nullptr;
-    PyObject* query = nullptr;
-    if (!optional_query(bound[2], query)) return nullptr;
+    OptionalQuery query;
+    if (!query.check(bound[2])) return nullptr;
     bool return_result = false;
     if (bound[3] != nullptr && !extract_bool(bound[3], "return_result", return_result)) {
       return nullptr;
@@ -223,11 +225,9 @@ PyObject* update(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
     if (!valid_name_or_raise(name)) return nullptr;
     Value update_value;
     if (!convert_or_panic(bound[1], kUpdateConversion, update_value)) return nullptr;
-    Value query_value;
-    const Object* query_object = nullptr;
-    if (!convert_query(query, query_value, query_object)) return nullptr;
+    if (!query.convert()) return nullptr;
     Result<SharedCollection> updated =
-        store.update(name, update_value.as_object(), query_object, write_to_standard_output);
+        store.update(name, update_value.as_object(), query.get(), write_to_standard_output);
     if (!updated.ok()) return raise_status(updated.status());
     if (return_result) return documents_to_python(updated.value()->documents);
     Py_RETURN_NONE;
@@ -304,12 +304,9 @@ PyObject* count(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObjec
   return with_store(self, StoreUse::kExclusive, [&](Store& store) -> PyObject* {
     std::string name;
     if (!extract_string(bound[0], "collection_name", name)) return nullptr;
-    PyObject* query = nullptr;
-    if (!optional_query(bound[1], query)) return nullptr;
-    Value query_value;
-    const Object* query_object = nullptr;
-    if (!convert_query(query, query_value, query_object)) return nullptr;
-    return size_to_python(store.count(name, query_object));
+    OptionalQuery query;
+    if (!query.check(bound[1]) || !query.convert()) return nullptr;
+    return size_to_python(store.count(name, query.get()));
   });
 }
 
