@@ -1,5 +1,7 @@
 """A plain-Python reference for what find, count and delete answer: the sort order, projection and
 the matching of simple queries (equality, $ne and the ordering operators on dotted paths)."""
+from conftest import normalised
+
 MISSING = object()
 
 
@@ -60,13 +62,7 @@ def project(document, paths):
         for segment in segments[:-1]:
             target = target.setdefault(segment, {})
         target[segments[-1]] = value
-    return normalised_keys(out)
-
-
-def normalised_keys(value):
-    if isinstance(value, dict):
-        return {k: normalised_keys(value[k]) for k in sorted(value, key=str.encode)}
-    return value
+    return normalised(out)
 
 
 def find(documents, matching=lambda d: True, sort=None, skip=0, limit=None, fields=None):

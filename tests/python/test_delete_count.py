@@ -104,11 +104,3 @@ def test_non_objects_from_a_file_match_no_query(store_dir):
 def test_argument_errors(filled, call, message):
     raises(TypeError, message, call, filled)
     assert filled.find("c") == DOCUMENTS
-
-
-def test_keywords_and_a_dict_subclass_bind(filled):
-    class Query(dict):
-        pass
-
-    assert filled.count(collection_name="c", maybe_query=Query(n=5)) == 2
-    assert filled.delete(query=Query(n=5), collection_name="c") == 2

@@ -75,16 +75,6 @@ TEST(FindOptionsTest, SelectsPositionsBySortSkipAndLimit) {
   }
 }
 
-TEST(FindOptionsTest, NeededSaturates) {
-  FindOptions options;
-  EXPECT_EQ(options.needed(), SIZE_MAX);
-  options.skip = 3;
-  options.limit = SIZE_MAX - 1;
-  EXPECT_EQ(options.needed(), SIZE_MAX);
-  options.limit = 4;
-  EXPECT_EQ(options.needed(), 7u);
-}
-
 TEST(ProjectionTest, KeepsTheNamedPathsNested) {
   const char* document =
       R"({"name": "Ann", "address": {"city": "Lyon", "zip": "1", "geo": {"lat": 1}},
@@ -102,7 +92,6 @@ TEST(ProjectionTest, KeepsTheNamedPathsNested) {
       {{"address.city", "address"},
        R"({"address": {"city": "Lyon", "zip": "1", "geo": {"lat": 1}}})"},
       {{"tags.a", "name.x", "missing", "address.none"}, "{}"},
-      {{"n", "name", "name"}, R"({"n": null, "name": "Ann"})"},
       {{"."}, R"({"": {"": 2}})"},
   };
   for (const Case& c : cases) {
