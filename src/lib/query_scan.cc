@@ -5,16 +5,13 @@
 namespace zarvel {
 
 Status scan_matches(const QueryEngine<QueryOperator>& engine, const Array& documents,
-                    NonObjects non_objects, std::size_t stop_after,
+                    std::size_t stop_after,
                     std::vector<std::uint32_t>& positions) {
   std::size_t found = 0;
   for (std::size_t i = 0; i < documents.size() && found < stop_after; ++i) {
     prefetch_ahead(documents, i);
     const Value& document = documents[i];
-    if (!document.is_object()) {
-      if (non_objects == NonObjects::kFail) return Status::internal_none();
-      continue;
-    }
+    if (!document.is_object()) continue;
     Result<bool> matched = matches(engine, document.as_object());
     if (!matched.ok()) return std::move(matched).status();
     if (matched.value()) {

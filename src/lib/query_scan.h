@@ -12,12 +12,6 @@
 
 namespace zarvel {
 
-// What a scan does on a document that is not an object (only a file written elsewhere holds one).
-enum class NonObjects {
-  kFail,  // an internal failure, as find has always answered
-  kSkip,  // the document does not match
-};
-
 // Documents are scattered over the heap; a pass that asks for the one a few places ahead hides
 // most of the wait for each.
 inline constexpr std::size_t kPrefetchDistance = 8;
@@ -35,10 +29,11 @@ inline void prefetch_ahead(const Array& documents, std::size_t index) noexcept {
 inline constexpr std::size_t kNoStop = std::numeric_limits<std::size_t>::max();
 
 // Appends to `positions` the positions of the documents that match `engine`, in stored order,
-// stopping once `stop_after` are found (before testing any document when it is 0). The first
+// stopping once `stop_after` are found (before testing any document when it is 0). A document
+// that is not an object (only a file written elsewhere holds one) matches nothing. The first
 // evaluation error is returned, and `positions` then holds what was found before it.
 Status scan_matches(const QueryEngine<QueryOperator>& engine, const Array& documents,
-                    NonObjects non_objects, std::size_t stop_after,
+                    std::size_t stop_after,
                     std::vector<std::uint32_t>& positions);
 
 }  // namespace zarvel

@@ -130,11 +130,11 @@ class Store {
   // The documents of `collection` that match `query`, by a scan that stops after `stop_after`
   // matches; the answer is not cached.
   static Result<SharedAnswer> scan_query(const SharedCollection& collection, const Object& query,
-                                         NonObjects non_objects, std::size_t stop_after);
+                                         std::size_t stop_after);
   // The documents of `collection` (registered as `name`) that match `query`, from the cache when
   // it holds a current answer, else scanned and cached.
   Result<SharedAnswer> answer_query(std::string_view name, const SharedCollection& collection,
-                                    const Object& query, NonObjects non_objects);
+                                    const Object& query);
   // At least the first `count` matches (all of them when fewer): the cached answer, or a scan
   // that stops there and is not cached.
   Result<SharedAnswer> first_matches(std::string_view name, const SharedCollection& collection,

@@ -29,7 +29,7 @@ Result<std::size_t> Store::count(std::string_view name, const Object* query) {
   Result<SharedCollection> collection = this->collection(name);
   if (!collection.ok()) return std::move(collection).status();
   if (query == nullptr) return collection.value()->documents.size();
-  Result<SharedAnswer> answer = answer_query(name, collection.value(), *query, NonObjects::kSkip);
+  Result<SharedAnswer> answer = answer_query(name, collection.value(), *query);
   if (!answer.ok()) return std::move(answer).status();
   return answer.value()->positions.size();
 }
@@ -41,7 +41,7 @@ Result<std::size_t> Store::delete_matching(std::string_view name, const Object& 
   SharedAnswer answer = cached_answer(name, collection.value(), query);
   if (!answer) {
     Result<SharedAnswer> scanned =
-        scan_query(collection.value(), query, NonObjects::kSkip, kNoStop);
+        scan_query(collection.value(), query, kNoStop);
     if (!scanned.ok()) return std::move(scanned).status();
     answer = std::move(scanned).value();
   }

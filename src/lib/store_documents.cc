@@ -159,7 +159,7 @@ Result<Store::Found> Store::find(std::string_view name, const Object* query,
     bool stops_early = options.limit && options.sort.empty();
     Result<SharedAnswer> answer =
         stops_early ? first_matches(name, found.collection, *query, options.needed())
-                    : answer_query(name, found.collection, *query, NonObjects::kFail);
+                    : answer_query(name, found.collection, *query);
     if (!answer.ok()) return std::move(answer).status();
     found.answer = std::move(answer).value();
   }
@@ -193,13 +193,13 @@ SharedAnswer Store::cached_answer(std::string_view name, const SharedCollection&
 }
 
 Result<SharedAnswer> Store::scan_query(const SharedCollection& collection, const Object& query,
-                                       NonObjects non_objects, std::size_t stop_after) {
+                                       std::size_t stop_after) {
   Result<QueryEngine<QueryOperator>> engine = QueryEngine<QueryOperator>::build(query, nullptr);
   if (!engine.ok()) return std::move(engine).status();
   auto answer = std::make_shared<QueryAnswer>();
   answer->collection = collection;
   answer->version = collection->version;
-  if (Status scanned = scan_matches(engine.value(), collection->documents, non_objects, stop_after,
+  if (Status scanned = scan_matches(engine.value(), collection->documents, stop_after,
                                     answer->positions);
       !scanned.ok()) {
     return scanned;
@@ -208,9 +208,9 @@ Result<SharedAnswer> Store::scan_query(const SharedCollection& collection, const
 }
 
 Result<SharedAnswer> Store::answer_query(std::string_view name, const SharedCollection& collection,
-                                         const Object& query, NonObjects non_objects) {
+                                         const Object& query) {
   if (SharedAnswer cached = cached_answer(name, collection, query)) return cached;
-  Result<SharedAnswer> answer = scan_query(collection, query, non_objects, kNoStop);
+  Result<SharedAnswer> answer = scan_query(collection, query, kNoStop);
   if (answer.ok()) cache_.put(name, query, answer.value());
   return answer;
 }
@@ -219,7 +219,7 @@ Result<SharedAnswer> Store::first_matches(std::string_view name, const SharedCol
                                           const Object& query, std::size_t count) {
   if (SharedAnswer cached = cached_answer(name, collection, query)) return cached;
   // Not cached: it is only the start of the answer.
-  return scan_query(collection, query, NonObjects::kFail, count);
+  return scan_query(collection, query, count);
 }
 
 Result<SharedCollection> Store::update(std::string_view name, const Object& update,

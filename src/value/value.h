@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -330,12 +329,9 @@ inline bool Value::copy_allocates() const noexcept {
 
 template <class Predicate>
 std::size_t Array::erase_if(Predicate remove) noexcept {
-  if (block_ == nullptr) return 0;
-  Value* kept_end = std::remove_if(begin(), end(), remove);
-  auto removed = static_cast<std::size_t>(end() - kept_end);
-  std::destroy(kept_end, end());
-  block_->size -= static_cast<std::uint32_t>(removed);
-  return removed;
+  std::size_t before = size();
+  truncate(static_cast<std::size_t>(std::remove_if(begin(), end(), remove) - begin()));
+  return before - size();
 }
 
 }  // namespace zarvel

@@ -33,7 +33,7 @@ def test_count_and_delete_agree_with_find(filled, query):
 FAILURES = [
     ("missing", {"n": 1}, ValueError, "Collection with name 'missing' not found on disk"),
     ("c", {"s": {"$gt": 1}}, ValueError, "Malformed query, non-numeric value found for operator GreaterThan"),
-    ("c", {"n": {"$in": [1]}}, PanicException, "Unknown query operator found: $in"),
+    ("c", {"n": {"$in": 1}}, PanicException, "Malformed query, $in needs a list"),
     ("c", {"n": [1]}, PanicException, "Not Valid query"),
     ("", {}, ValueError, "Invalid collection name ''"),
 ]
