@@ -5,8 +5,7 @@
 namespace zarvel {
 
 Status scan_matches(const QueryEngine<QueryOperator>& engine, const Array& documents,
-                    std::size_t stop_after,
-                    std::vector<std::uint32_t>& positions) {
+                    std::size_t stop_after, std::vector<std::uint32_t>& positions) {
   std::size_t found = 0;
   for (std::size_t i = 0; i < documents.size() && found < stop_after; ++i) {
     prefetch_ahead(documents, i);

@@ -33,7 +33,6 @@ inline constexpr std::size_t kNoStop = std::numeric_limits<std::size_t>::max();
 // that is not an object (only a file written elsewhere holds one) matches nothing. The first
 // evaluation error is returned, and `positions` then holds what was found before it.
 Status scan_matches(const QueryEngine<QueryOperator>& engine, const Array& documents,
-                    std::size_t stop_after,
-                    std::vector<std::uint32_t>& positions);
+                    std::size_t stop_after, std::vector<std::uint32_t>& positions);
 
 }  // namespace zarvel

@@ -40,8 +40,7 @@ Result<std::size_t> Store::delete_matching(std::string_view name, const Object& 
   // Not answer_query: an answer cached now would be dropped at once, after evicting another.
   SharedAnswer answer = cached_answer(name, collection.value(), query);
   if (!answer) {
-    Result<SharedAnswer> scanned =
-        scan_query(collection.value(), query, kNoStop);
+    Result<SharedAnswer> scanned = scan_query(collection.value(), query, kNoStop);
     if (!scanned.ok()) return std::move(scanned).status();
     answer = std::move(scanned).value();
   }

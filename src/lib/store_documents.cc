@@ -199,8 +199,8 @@ Result<SharedAnswer> Store::scan_query(const SharedCollection& collection, const
   auto answer = std::make_shared<QueryAnswer>();
   answer->collection = collection;
   answer->version = collection->version;
-  if (Status scanned = scan_matches(engine.value(), collection->documents, stop_after,
-                                    answer->positions);
+  if (Status scanned =
+          scan_matches(engine.value(), collection->documents, stop_after, answer->positions);
       !scanned.ok()) {
     return scanned;
   }
