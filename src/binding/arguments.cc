@@ -137,6 +137,18 @@ bool extract_string(PyObject* object, const char* parameter, std::string& out) {
   return true;
 }
 
+bool extract_path(PyObject* object, const char* parameter, std::string& out) {
+  PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(object));
+  if (PyUnicode_Check(object) || PyBytes_Check(object) ||
+      !PyObject_HasAttrString(type, "__fspath__")) {
+    return extract_string(object, parameter, out);
+  }
+  PyRef path = PyRef::steal(PyOS_FSPath(object));
+  if (!path) return false;  // __fspath__ raised: its own exception
+  if (!PyUnicode_Check(path.get())) return wrong_type(object, parameter, "PyString");
+  return extract_string(path.get(), parameter, out);
+}
+
 bool check_dict(PyObject* object, const char* parameter) {
   return PyDict_Check(object) || wrong_type(object, parameter, "PyDict");
 }

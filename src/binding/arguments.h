@@ -29,6 +29,8 @@ bool bind_tuple(const Parameters& parameters, PyObject* args, PyObject* kwargs, 
 
 // Conversions of bound arguments; each returns false with the exception set, naming the parameter.
 bool extract_string(PyObject* object, const char* parameter, std::string& out);
+// A str, or an os.PathLike whose __fspath__ gives one; bytes and other types as extract_string.
+bool extract_path(PyObject* object, const char* parameter, std::string& out);
 bool check_dict(PyObject* object, const char* parameter);
 bool check_list(PyObject* object, const char* parameter);
 // `bool` exactly, or a NumPy boolean scalar.

@@ -70,6 +70,7 @@ bool convert_or_panic(PyObject* object, const ConversionOptions& options, Value&
 
 // The trace goes to file descriptor 1 itself, past any redirection of sys.stdout.
 void write_to_standard_output(std::string_view lines) { (void)write_all(1, lines); }
+void write_nowhere(std::string_view) {}
 
 bool valid_name_or_raise(const std::string& name) {
   Status valid = validate_collection_name(name);
@@ -127,7 +128,7 @@ PyObject* load_from_document(PyObject* self, PyObject* const* args, Py_ssize_t n
   if (!bind_fast(params, args, nargs, kwnames, bound)) return nullptr;
   return with_store(self, StoreUse::kExclusive, [&](Store& store) -> PyObject* {
     std::string path;
-    if (!extract_string(bound[0], "document_path", path)) return nullptr;
+    if (!extract_path(bound[0], "document_path", path)) return nullptr;
     return none_or_raise(store.load_from_document(path));
   });
 }
@@ -183,7 +184,7 @@ PyObject* insert_many_from_document(PyObject* self, PyObject* const* args, Py_ss
   return with_store(self, StoreUse::kExclusive, [&](Store& store) -> PyObject* {
     std::string name, path;
     if (!extract_string(bound[0], "collection_name", name)) return nullptr;
-    if (!extract_string(bound[1], "document_name", path)) return nullptr;
+    if (!extract_path(bound[1], "document_name", path)) return nullptr;
     return none_or_raise(store.insert_many_from_document(name, path));
   });
 }
@@ -227,7 +228,8 @@ PyObject* update(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
     if (!convert_or_panic(bound[1], kUpdateConversion, update_value)) return nullptr;
     if (!query.convert()) return nullptr;
     Result<SharedCollection> updated =
-        store.update(name, update_value.as_object(), query.get(), write_to_standard_output);
+        store.update(name, update_value.as_object(), query.get(),
+                     as_zarvel(self)->trace ? write_to_standard_output : write_nowhere);
     if (!updated.ok()) return raise_status(updated.status());
     if (return_result) return documents_to_python(updated.value()->documents);
     Py_RETURN_NONE;
@@ -273,6 +275,23 @@ PyObject* write(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObjec
 PyObject* write_all(PyObject* self, PyObject*) {
   return with_store(self, StoreUse::kShared,
                     [&](Store& store) -> PyObject* { return none_or_raise(store.write_all()); });
+}
+
+PyObject* enter_block(PyObject* self, PyObject*) { return Py_NewRef(self); }
+
+// Leaving a `with` block: without an exception, the changed collections are written.
+PyObject* exit_block(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
+  if (nargs != 3) {
+    PyErr_Format(PyExc_TypeError,
+                 "Zarvel.__exit__() takes 3 positional arguments but %zd were given", nargs);
+    return nullptr;
+  }
+  if (args[0] != Py_None) Py_RETURN_FALSE;
+  return with_store(self, StoreUse::kExclusive, [&](Store& store) -> PyObject* {
+    Status written = store.write_changed();
+    if (!written.ok()) return raise_status(written);
+    Py_RETURN_FALSE;
+  });
 }
 
 PyObject* clear_cache(PyObject* self, PyObject*) {
@@ -343,15 +362,20 @@ PyMethodDef kZarvelMethods[] = {
     {"clear_cache", clear_cache, METH_NOARGS, "clear_cache($self)\n--\n\n"},
     {"delete", fast<delete_documents>(), kFast, "delete($self, collection_name, query)\n--\n\n"},
     {"count", fast<count>(), kFast, "count($self, collection_name, maybe_query=None)\n--\n\n"},
+    {"__enter__", enter_block, METH_NOARGS, "__enter__($self)\n--\n\n"},
+    {"__exit__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(exit_block)),
+     METH_FASTCALL, "__exit__($self, exc_type, exc_value, traceback)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyObject* zarvel_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  ZARVEL_PARAMETERS(params, "Zarvel.__new__()", 1, "name");
-  PyObject* bound[1];
+  ZARVEL_KEYWORD_PARAMETERS(params, "Zarvel.__new__()", 1, 1, "name", "trace");
+  PyObject* bound[2];
   if (!bind_tuple(params, args, kwargs, bound)) return nullptr;
   std::string name;
-  if (!extract_string(bound[0], "name", name)) return nullptr;
+  if (!extract_path(bound[0], "name", name)) return nullptr;
+  bool trace = true;
+  if (bound[1] != nullptr && !extract_bool(bound[1], "trace", trace)) return nullptr;
   try {
     Result<Store> store = Store::open(std::move(name));
     if (!store.ok()) return raise_status(store.status());
@@ -359,6 +383,7 @@ PyObject* zarvel_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     if (self == nullptr) return nullptr;
     new (&as_zarvel(self)->store) Store(std::move(store).value());
     new (&as_zarvel(self)->access) StoreAccess();
+    as_zarvel(self)->trace = trace;
     return self;
   } catch (const std::bad_alloc&) {
     return PyErr_NoMemory();

@@ -13,7 +13,7 @@ namespace {
 PyType_Slot kZarvelSlots[] = {
     {Py_tp_new, reinterpret_cast<void*>(zarvel_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(zarvel_dealloc)},
-    {Py_tp_doc, const_cast<char*>("Zarvel(name)\n--\n\n")},
+    {Py_tp_doc, const_cast<char*>("Zarvel(name, *, trace=True)\n--\n\n")},
     {Py_tp_methods, kZarvelMethods},
     {0, nullptr},
 };
@@ -56,9 +56,13 @@ bool add_class(PyObject* module) {
     PyErr_SetString(PyExc_TypeError, "zarvel.__all__ is not a list");
     return false;
   }
-  PyRef name = PyRef::steal(PyUnicode_FromString("Zarvel"));
-  if (!name || PyList_Append(all.get(), name.get()) < 0) return false;
-  return PyObject_SetAttrString(module, "Zarvel", reinterpret_cast<PyObject*>(type)) == 0;
+  // Callers catch internal failures by name: `except zarvel.PanicException`.
+  for (const char* name : {"Zarvel", "PanicException"}) {
+    PyRef text = PyRef::steal(PyUnicode_FromString(name));
+    if (!text || PyList_Append(all.get(), text.get()) < 0) return false;
+  }
+  return PyObject_SetAttrString(module, "Zarvel", reinterpret_cast<PyObject*>(type)) == 0 &&
+         PyObject_SetAttrString(module, "PanicException", panic_exception_type()) == 0;
 }
 
 }  // namespace

@@ -1,17 +1,26 @@
 """A fast embedded JSON document store.
 
 A store is a directory; each collection is one JSON file in it (``<directory>/<name>.json``).
-Collections live in memory and reach disk only through :meth:`Zarvel.write` and
-:meth:`Zarvel.write_all`.
+Documents live in memory and reach disk only through :meth:`Zarvel.write`,
+:meth:`Zarvel.write_all` and leaving a ``with`` block; creating a collection writes its empty file.
 
-Internal failures raise ``PanicException``, a ``BaseException`` subclass that the module does not
-export: ``except Exception`` does not catch it, ``except BaseException`` does, and the store stays
-usable afterwards.
+Internal failures raise :class:`PanicException`, a ``BaseException`` subclass: ``except
+Exception`` does not catch it, ``except zarvel.PanicException`` does, and the store stays usable
+afterwards.
 """
 
+from os import PathLike
+from types import TracebackType
 from typing import Any, Literal, Self, final, overload
 
-__all__ = ["Zarvel"]
+__all__ = ["Zarvel", "PanicException"]
+
+class PanicException(BaseException):
+    """Raised when native code called from Python fails.
+
+    Like SystemExit, it derives from BaseException, so that it typically propagates up the stack
+    and makes the interpreter exit.
+    """
 
 # A document as it comes back: a dict with str keys, its keys in ascending byte order, holding
 # None, bool, int, float, str, list and dict. Going in, tuples, sets and mappings are accepted too.
@@ -21,8 +30,10 @@ _Document = dict[str, Any]
 class Zarvel:
     """A store opened on a directory."""
 
-    def __new__(cls, name: str) -> Self:
+    def __new__(cls, name: str | PathLike[str], *, trace: bool = True) -> Self:
         """Opens the store on directory ``name``.
+
+        With ``trace=False``, :meth:`update` writes no trace lines.
 
         When nothing exists at ``name`` the directory is created (one level; a failure to create
         it is not reported here). Otherwise every ``*.json`` file in it is loaded as a collection
@@ -33,7 +44,21 @@ class Zarvel:
         ``PanicException`` for a ``.json`` file that is not a collection file.
         """
 
-    def load_from_document(self, document_path: str) -> None:
+    def __enter__(self) -> Self:
+        """Returns the store itself."""
+
+    def __exit__(
+        self,
+        exc_type: type[BaseException] | None,
+        exc_value: BaseException | None,
+        traceback: TracebackType | None,
+    ) -> Literal[False]:
+        """Leaving the block without an exception writes every collection changed since it was
+        loaded, created or last written, as :meth:`write_all` would (every one tried, the first
+        failure raised); leaving with one writes nothing. Never suppresses the exception.
+        """
+
+    def load_from_document(self, document_path: str | PathLike[str]) -> None:
         """Imports a JSON file holding one object whose members name collections.
 
         An array member appends each of its elements, any other member is appended as one
@@ -74,7 +99,9 @@ class Zarvel:
         that cannot be stored fails the whole call before anything is appended.
         """
 
-    def insert_many_from_document(self, collection_name: str, document_name: str) -> None:
+    def insert_many_from_document(
+        self, collection_name: str, document_name: str | PathLike[str]
+    ) -> None:
         """Appends the documents of a JSON file that holds one array to a collection.
 
         ``document_name`` is a file path, used as given.
@@ -126,7 +153,8 @@ class Zarvel:
 
         The update document names the field first and the operator second:
         ``{"n": {"$inc": 1}}``. No field is ever created. Empties the whole result cache. Each
-        condition writes two trace lines to standard output (file descriptor 1).
+        condition writes two trace lines to standard output (file descriptor 1), unless the store
+        was opened with ``trace=False``.
 
         Returns ``None``, or with ``return_result=True`` every document of the collection
         afterwards. Any failure (unknown collection, malformed update or query, a non-numeric

@@ -12,6 +12,8 @@ struct ZarvelObject {
   PyObject_HEAD
   Store store;
   StoreAccess access;
+  // Whether update writes its trace lines.
+  bool trace;
 };
 
 // Takes the store for one call and gives it back on every path.

@@ -16,6 +16,11 @@ struct Collection {
   // Counts the changes to `documents`. Cached answers name documents by position, so an answer
   // taken at another version must not be used.
   std::uint64_t version = 0;
+  // The version the collection's file holds, as far as this store knows: the one it was loaded
+  // or created at, or last written.
+  std::uint64_t written_version = 0;
+
+  bool changed_since_written() const noexcept { return version != written_version; }
 };
 using SharedCollection = std::shared_ptr<Collection>;
 

@@ -180,16 +180,23 @@ Status Store::write(std::string_view name) const {
     return Status::not_found("Collection '" + std::string(name) +
                              "' not found in stored collections");
   }
-  return write_collection_file(collection_file_path(directory_, name), collection->documents);
+  return write_collection(name, *collection);
 }
 
-Status Store::write_all() const {
+Status Store::write_collection(std::string_view name, Collection& collection) const {
+  Status written =
+      write_collection_file(collection_file_path(directory_, name), collection.documents);
+  if (written.ok()) collection.written_version = collection.version;
+  return written;
+}
+
+Status Store::write_registered(bool only_changed) const {
   // A failure of one collection, an internal one included, says nothing about the others: each
   // is tried, so that as many as possible reach the disk.
   Status first_failure;
   for (const auto& [name, collection] : registry_) {
-    Status written =
-        write_collection_file(collection_file_path(directory_, name), collection->documents);
+    if (only_changed && !collection->changed_since_written()) continue;
+    Status written = write_collection(name, *collection);
     if (!written.ok() && first_failure.ok()) first_failure = std::move(written);
   }
   return first_failure;

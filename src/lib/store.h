@@ -95,7 +95,9 @@ class Store {
   Status write(std::string_view name) const;
   // Writes every registered collection, even after one failed; the first failure (an internal
   // one included) after trying them all.
-  Status write_all() const;
+  Status write_all() const { return write_registered(false); }
+  // The same for the collections changed since they were loaded, created or last written.
+  Status write_changed() const { return write_registered(true); }
 
  private:
   explicit Store(std::string directory) : directory_(std::move(directory)) {}
@@ -147,6 +149,9 @@ class Store {
   // Marks a change of the collection's documents: its cached answers are dropped and can no
   // longer be mistaken for current ones.
   void changed(std::string_view name, Collection& collection);
+  // Writes `collection` to the file of `name` and notes the version written.
+  Status write_collection(std::string_view name, Collection& collection) const;
+  Status write_registered(bool only_changed) const;
   // Registers `documents` as the collection `name`, replacing any earlier one.
   void register_collection(std::string_view name, Array documents);
 

@@ -20,13 +20,13 @@ METHODS = [
 ]
 
 
-def test_module_exports_only_the_class():
+def test_module_exports_the_class_and_its_exception():
     # Internal failures raise a class of their own that `except Exception` does not catch.
     assert issubclass(PanicException, BaseException) and not issubclass(PanicException, Exception)
-    assert PanicException.__name__ == "PanicException"
-    assert zarvel.__all__ == ["Zarvel"]
+    assert (PanicException.__module__, PanicException.__name__) == ("zarvel", "PanicException")
+    assert zarvel.__all__ == ["Zarvel", "PanicException"]
     own = {name for name in vars(zarvel) if not name.startswith("__")}
-    assert own == {"Zarvel"}
+    assert own == {"Zarvel", "PanicException"}
     assert isinstance(zarvel.__doc__, str) and "\n" not in zarvel.__doc__.strip()
 
 
@@ -34,7 +34,7 @@ def test_class_properties(store):
     cls = zarvel.Zarvel
     assert (cls.__module__, cls.__name__, cls.__qualname__) == ("builtins", "Zarvel", "Zarvel")
     assert cls.__doc__ is None
-    assert cls.__text_signature__ == "(name)"
+    assert cls.__text_signature__ == "(name, *, trace=True)"
     assert repr(store).startswith("<builtins.Zarvel object at 0x")
     assert cls.__init__ is object.__init__
     with pytest.raises(TypeError):
