@@ -17,8 +17,7 @@ from data import SEED
 
 BENCH = os.path.dirname(os.path.abspath(__file__))
 RESULTS = os.path.join(BENCH, "results")
-# Beside the repository, not inside it: the shared test data of the machine.
-REAL_DATA = os.path.join(BENCH, "..", "..", "shared", "testdata", "nativejson-benchmark", "data")
+REAL_DATA = os.path.join(BENCH, "..", "tests", "data", "nativejson-benchmark", "data")
 REAL_FILES = ["twitter.json", "citm_catalog.json", "canada.json"]
 SMALL, MEDIUM, HUGE = 10_000, 100_000, 1_000_000
 

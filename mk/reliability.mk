@@ -8,7 +8,7 @@
 FUZZ_SECONDS ?= 600
 FUZZ_BUILD := build/fuzz
 FUZZ_SCRATCH := build/fuzz-runs
-FUZZ_SEEDS := ../shared/testdata/json-test-suite/test_parsing
+FUZZ_SEEDS := tests/data/json-test-suite/test_parsing
 # Debian's default clang (14) cannot compile std::source_location with this libstdc++; 16 can.
 FUZZ_CXX := clang++-16
 

@@ -9,7 +9,7 @@ import pytest
 import zarvel
 from conftest import NONE, UNWRAP, PanicException, identical, normalised, raises
 
-DATA = os.path.join(os.path.dirname(__file__), "..", "..", "..", "shared", "testdata")
+DATA = os.path.join(os.path.dirname(__file__), "..", "data")
 REAL = os.path.join(DATA, "nativejson-benchmark", "data")
 
 
