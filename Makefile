@@ -1,25 +1,42 @@
 # Two commands do all the set-up: `make run` and `make test`.
 
-# A python3.12 that actually runs (a pyenv shim may exist and fail), else python3.
+# The CPython versions that wheels are built for and CI tests on; the first is the default.
+PYTHON_VERSIONS := 3.12 3.13
+# $(call find_python,3.13): the path of a python3.13 that actually runs (a pyenv shim may exist and
+# fail), or nothing. The interpreter a venv was made from, never the venv's own: the PATH of a
+# recursive make starts with a venv.
+find_python = $(shell for p in python$(1) $$HOME/.pyenv/versions/$(1).*/bin/python$(1); do \
+  if $$p -c 'import sys; print(sys._base_executable)' 2>/dev/null; then break; fi; done)
+# $(call required_python,3.13): the same, or make stops.
+required_python = $(or $(call find_python,$(1)),$(error no runnable python$(1); pyenv install $(1) gives one))
 ifeq ($(origin PYTHON), undefined)
-PYTHON := $(shell for p in python3.12 $$HOME/.pyenv/versions/3.12.*/bin/python3.12 python3; do \
-            if $$p -c 'import sys' >/dev/null 2>&1; then echo $$p; break; fi; done)
+PYTHON := $(or $(call find_python,$(firstword $(PYTHON_VERSIONS))),python3)
 endif
-VENV := .venv
+# One venv per version, so that `make test PYTHON=...` on another version rebuilds nothing of this
+# one's.
+PYTHON_VERSION := $(shell $(PYTHON) -c 'import sys; print("%d.%d" % sys.version_info[:2])')
+VENV := .venv-$(PYTHON_VERSION)
 # cmake, ninja and ctest come from the virtual environment.
 export PATH := $(abspath $(VENV))/bin:$(PATH)
 VPY := $(VENV)/bin/python
+# Builds that CMake drives through pip (the module, the wheels) use two cores too, not Ninja's four.
+export CMAKE_BUILD_PARALLEL_LEVEL := 2
 CPP_BUILD := build/cpp
 # ON fails every build (module, C++ tests, sanitizers, fuzzers) on a compiler warning; CI sets it
 # in its environment.
 ZARVEL_WERROR ?= OFF
 
-.PHONY: run test test-cpp test-python install venv gtest clean bench
+.PHONY: run test test-cpp test-python test-each-python install venv gtest clean bench
 
 run: install
 	$(VPY) examples/quickstart.py
 
 test: test-cpp test-python
+
+# `make test` on every supported version, each in its own venv.
+test-each-python:
+	set -e; for python in $(foreach v,$(PYTHON_VERSIONS),$(call required_python,$(v))); do \
+	  $(MAKE) --no-print-directory test PYTHON=$$python; done
 
 venv: $(VENV)/.ready
 
@@ -52,7 +69,7 @@ bench: install
 	$(VPY) bench/run.py
 
 clean:
-	rm -rf build $(VENV)
+	rm -rf build dist .venv-*
 
 # Further targets (fuzzing, sanitizers, packaging) live in their own files.
 include $(wildcard mk/*.mk)
