@@ -26,12 +26,16 @@ CPP_BUILD := build/cpp
 # in its environment.
 ZARVEL_WERROR ?= OFF
 
-.PHONY: run test test-cpp test-python test-each-python install venv gtest clean bench
+.PHONY: run test test-cpp test-python test-each-python python-path install venv gtest clean bench
 
 run: install
 	$(VPY) examples/quickstart.py
 
 test: test-cpp test-python
+
+# The path of the interpreter of version V: `make -s python-path V=3.13`.
+python-path:
+	@echo $(call required_python,$(V))
 
 # `make test` on every supported version, each in its own venv.
 test-each-python:
