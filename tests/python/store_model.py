@@ -1,18 +1,136 @@
-"""A plain-Python reference for what find, count and delete answer: the sort order, projection and
-the matching of simple queries (equality, $ne and the ordering operators on dotted paths)."""
+"""A plain-Python reference for what find, count and delete answer: the whole query language, the
+sort order and projection."""
+
+import re
+
 from conftest import normalised
 
 MISSING = object()
+ORDERING = {
+    "$gt": ("GreaterThan", lambda d, q: d > q),
+    "$gte": ("GreaterThanEqual", lambda d, q: d >= q),
+    "$lt": ("LessThan", lambda d, q: d < q),
+    "$lte": ("LessThanEqual", lambda d, q: d <= q),
+}
 
 
-def value_at(document, path):
-    """The value at a dotted path, or MISSING; paths never enter lists."""
+class NonNumeric(ValueError):
+    """An ordering operator met a non-number; its argument is the operator's name."""
+
+
+def key_order(mapping):
+    return sorted(mapping, key=lambda k: k.encode())
+
+
+def same(a, b):
+    """Value equality of stored documents: kinds and int/float stay apart, containers compare deeply."""
+    if type(a) is not type(b):
+        return False
+    if isinstance(a, list):
+        return len(a) == len(b) and all(same(x, y) for x, y in zip(a, b, strict=True))
+    if isinstance(a, dict):
+        return a.keys() == b.keys() and all(same(a[k], b[k]) for k in a)
+    return a == b
+
+
+def is_number(v):
+    return isinstance(v, (int, float)) and not isinstance(v, bool)
+
+
+def resolve(document, path):
     current = document
-    for segment in path.split("."):
+    for segment in path:
         if not isinstance(current, dict) or segment not in current:
             return MISSING
         current = current[segment]
     return current
+
+
+def conditions(query):
+    """The query as ("path", segments, keyword, operand, holder) and ("logical", keyword, [queries])."""
+    out = []
+
+    def walk(path, value):
+        if isinstance(value, dict):
+            for key in key_order(value):
+                if key.startswith("$"):
+                    out.append(("path", path, key, value[key], value))
+                else:
+                    walk(path + key.split("."), value[key])
+        elif path[-1].startswith("$"):
+            out.append(("path", path[:-1], path[-1], value, None))
+        else:
+            out.append(("path", path, "$eq", value, None))
+
+    for key in key_order(query):
+        if key in ("$and", "$or", "$nor") and isinstance(query[key], list):
+            out.append(("logical", key, [conditions(q) for q in query[key]]))
+        else:
+            walk(key.split("."), query[key])
+    return out
+
+
+def matches_conditions(conds, document):
+    for cond in conds:
+        if cond[0] == "logical":
+            _, keyword, branches = cond
+            if keyword == "$and":
+                held = all(matches_conditions(b, document) for b in branches)
+            elif keyword == "$or":
+                held = any(matches_conditions(b, document) for b in branches)
+            else:
+                held = not any(matches_conditions(b, document) for b in branches)
+        else:
+            _, path, keyword, operand, holder = cond
+            held = holds(keyword, operand, holder, resolve(document, path))
+        if not held:
+            return False
+    return True
+
+
+def holds(keyword, operand, holder, d):
+    present = d is not MISSING
+    if keyword == "$eq":
+        return present and same(d, operand)
+    if keyword == "$ne":
+        return present and not same(d, operand)
+    if keyword in ORDERING:
+        if not present:
+            return False
+        name, compare = ORDERING[keyword]
+        if not is_number(d) or not is_number(operand):
+            raise NonNumeric(name)
+        return compare(float(d), float(operand))
+    if keyword == "$in":
+        return present and any(same(d, x) for x in operand)
+    if keyword == "$nin":
+        return present and not any(same(d, x) for x in operand)
+    if keyword == "$exists":
+        return present == operand
+    if keyword == "$not":
+        return not all(holds(k, operand[k], operand, d) for k in key_order(operand))
+    if keyword == "$options":
+        return True
+    if keyword == "$regex":
+        flags = sum(getattr(re, letter.upper()) for letter in (holder or {}).get("$options", ""))
+        return isinstance(d, str) and re.search(operand, d, flags) is not None
+    if keyword == "$size":
+        return isinstance(d, list) and len(d) == operand
+    if keyword == "$all":
+        return isinstance(d, list) and all(any(same(e, x) for e in d) for x in operand)
+    if keyword == "$elemMatch":
+        if not isinstance(d, list):
+            return False
+        if all(k.startswith("$") and k not in ("$and", "$or", "$nor") for k in operand):
+            return any(all(holds(k, operand[k], operand, e) for k in key_order(operand)) for e in d)
+        sub = conditions(operand)
+        return any(isinstance(e, dict) and matches_conditions(sub, e) for e in d)
+    raise AssertionError(keyword)
+
+
+def value_at(document, path):
+    """The value at a dotted path, or MISSING; paths never enter lists."""
+    return resolve(document, path.split("."))
 
 
 def order_key(value):
@@ -73,44 +191,6 @@ def find(documents, matching=lambda d: True, sort=None, skip=0, limit=None, fiel
     return result if fields is None else [project(d, fields) for d in result]
 
 
-def same(a, b):
-    """The store's equality: same kind all the way down (1 and 1.0 differ, True and 1 differ)."""
-    if type(a) is not type(b):
-        return False
-    if isinstance(a, list):
-        return len(a) == len(b) and all(same(x, y) for x, y in zip(a, b, strict=True))
-    if isinstance(a, dict):
-        return a.keys() == b.keys() and all(same(a[k], b[k]) for k in a)
-    return a == b
-
-
-def _number(value):
-    return isinstance(value, (int, float)) and not isinstance(value, bool)
-
-
-OPERATORS = {"$gt": float.__gt__, "$gte": float.__ge__, "$lt": float.__lt__, "$lte": float.__le__}
-
-
 def matches(document, query):
-    """Each top-level condition in key order: {path: scalar}, or {path: {op: operand}} with $eq,
-    $ne or an ordering operator. Raises ValueError where the store would."""
-    if not isinstance(document, dict):
-        return False
-    for path in sorted(query, key=str.encode):
-        condition = query[path]
-        op, operand = next(iter(condition.items())) if isinstance(condition, dict) else ("$eq", condition)
-        value = value_at(document, path)
-        if value is MISSING:
-            return False
-        if op == "$eq":
-            ok = same(value, operand)
-        elif op == "$ne":
-            ok = not same(value, operand)
-        else:
-            if not _number(value) or not _number(operand):
-                raise ValueError("non-numeric")
-            ok = OPERATORS[op](float(value), float(operand))
-        if not ok:
-            return False
-    return True
-
+    """Whether `document` matches `query`; raises NonNumeric (a ValueError) where the store would."""
+    return isinstance(document, dict) and matches_conditions(conditions(query), document)
