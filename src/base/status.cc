@@ -21,6 +21,7 @@ Status Status::internal_none(std::source_location where) {
 }
 
 Status Status::internal_unwrap(Status cause, std::source_location where) {
+  if (cause.kind_ == ErrorKind::kInterrupted) return cause;
   Status status = internal(std::string(kUnwrapErrPrefix), where);
   // The note says where the cause arose (which file), which stays true of the failure it causes.
   status.note_ = cause.note_;

@@ -33,6 +33,9 @@ enum class ErrorKind : unsigned char {
   // the message is kUnwrapErrPrefix followed by the cause's debug
   // form, which only the binding can render (it is a Python repr).
   kInternal,
+  // The caller asked the operation to stop (an Interrupt), and it stopped having changed nothing.
+  // The caller holds the reason: the binding raises the Python exception already pending.
+  kInterrupted,
 };
 
 class [[nodiscard]] Status {
@@ -59,11 +62,13 @@ class [[nodiscard]] Status {
   static Status wrong_type(std::string message) {
     return Status(ErrorKind::kWrongType, std::move(message));
   }
+  static Status interrupted() { return Status(ErrorKind::kInterrupted, "interrupted"); }
   static Status internal(std::string message,
                          std::source_location where = std::source_location::current());
   // kUnwrapNone: an expected value was absent.
   static Status internal_none(std::source_location where = std::source_location::current());
-  // An error that was not expected here; the message is built from its debug form.
+  // An error that was not expected here; the message is built from its debug form. An
+  // interruption is never one: it is returned as it is.
   static Status internal_unwrap(Status cause,
                                 std::source_location where = std::source_location::current());
 

@@ -21,12 +21,19 @@ namespace {
 // written in blocks of 64 KiB, a few hundred calls for 20 MB, and still below the size from which
 // glibc gives each allocation a mapping of its own.
 constexpr std::size_t kFileBlockSize = std::size_t{64} * 1024;
+// Blocks read or written between two questions to an Interrupt: a megabyte, a few milliseconds.
+constexpr std::uint32_t kBlocksPerInterruptCheck = 16;
 
-// A sink that writes to a file descriptor and remembers the error number of its first failure.
+// A sink that writes to a file descriptor and remembers the error number of its first failure,
+// or kInterrupted when a stop was asked for: the writer then fails as on a failed write.
 class FileSink final : public ByteSink {
  public:
-  explicit FileSink(int fd) : fd_(fd) {}
+  FileSink(int fd, Interrupt& interrupt) : fd_(fd), poll_(interrupt, kBlocksPerInterruptCheck) {}
   bool write(const char* data, std::size_t n) override {
+    if (poll_.stop()) {
+      if (error_.ok()) error_ = Status::interrupted();
+      return false;
+    }
     Status written = write_all(fd_, std::string_view(data, n));
     if (written.ok()) return true;
     if (error_.ok()) error_ = std::move(written);
@@ -37,7 +44,31 @@ class FileSink final : public ByteSink {
 
  private:
   int fd_;
+  InterruptPoll poll_;
   Status error_;
+};
+
+// Reads a file for the JSON reader. A stop asked of `interrupt` ends the text as a failed read
+// would.
+class InterruptibleFileSource final : public ByteSource {
+ public:
+  InterruptibleFileSource(int fd, Interrupt& interrupt)
+      : file_(fd), poll_(interrupt, kBlocksPerInterruptCheck) {}
+  std::ptrdiff_t read(char* buf, std::size_t n) override {
+    if (poll_.stop()) {
+      interrupted_ = true;
+      return -1;
+    }
+    return file_.read(buf, n);
+  }
+  // The errno of the last failed read, 0 while none failed.
+  int error() const noexcept { return file_.error(); }
+  bool interrupted() const noexcept { return interrupted_; }
+
+ private:
+  FdSource file_;
+  InterruptPoll poll_;
+  bool interrupted_ = false;
 };
 
 // The detailed form of the error carried by a failed file-system Status.
@@ -77,11 +108,13 @@ std::string text_position(int fd, std::uint64_t offset) {
   return "line " + std::to_string(line) + ", column " + std::to_string(offset - line_start + 1);
 }
 
-Result<Value> read_open_file(const FileHandle& file, const std::string& path) {
-  FdSource source(file.fd());
+Result<Value> read_open_file(const FileHandle& file, const std::string& path,
+                             Interrupt& interrupt) {
+  InterruptibleFileSource source(file.fd(), interrupt);
   std::uint64_t failure_offset = 0;
   std::optional<Value> value = parse_json(source, kFileBlockSize, &failure_offset);
   if (value) return std::move(*value);
+  if (source.interrupted()) return Status::interrupted();
   // Where the text went wrong, unless reading itself failed (a directory, a device).
   std::string position = source.error() == 0 ? text_position(file.fd(), failure_offset) : "";
   std::string note = loading_note(path);
@@ -89,21 +122,26 @@ Result<Value> read_open_file(const FileHandle& file, const std::string& path) {
   return Status::bad_content("Error deserializing JSON").with_note(std::move(note));
 }
 
-Result<Value> read_file(const std::string& path, int open_flags) {
+Result<Value> read_file(const std::string& path, int open_flags, Interrupt& interrupt) {
   Result<FileHandle> file = open_for_reading(path, open_flags);
   if (!file.ok()) return opening_failed(file.status(), path);
-  return read_open_file(file.value(), path);
+  return read_open_file(file.value(), path, interrupt);
 }
 
 }  // namespace
 
 std::string loading_note(const std::string& path) { return "while loading " + path; }
 
-Result<Value> read_document(const std::string& path) { return read_file(path, 0); }
+Result<Value> read_document(const std::string& path, Interrupt& interrupt) {
+  return read_file(path, 0, interrupt);
+}
 
-Result<Value> read_collection_file(const std::string& path) { return read_file(path, O_NONBLOCK); }
+Result<Value> read_collection_file(const std::string& path, Interrupt& interrupt) {
+  return read_file(path, O_NONBLOCK, interrupt);
+}
 
-Result<std::optional<Value>> read_collection_file_if_regular(const std::string& path) {
+Result<std::optional<Value>> read_collection_file_if_regular(const std::string& path,
+                                                             Interrupt& interrupt) {
   // Nothing but a regular file is opened: opening a device can have effects of its own.
   if (!is_regular_file(path)) return std::optional<Value>();
   Result<FileHandle> file = open_for_reading(path, O_NONBLOCK);
@@ -112,35 +150,50 @@ Result<std::optional<Value>> read_collection_file_if_regular(const std::string& 
     return opening_failed(file.status(), path);
   }
   if (!is_regular_file(file.value())) return std::optional<Value>();
-  Result<Value> value = read_open_file(file.value(), path);
+  Result<Value> value = read_open_file(file.value(), path, interrupt);
   if (!value.ok()) return std::move(value).status();
   return std::optional<Value>(std::move(value).value());
 }
 
-Status write_collection_file(const std::string& path, std::span<const Value> documents) {
+Result<TemporaryFile> stage_collection_file(const std::string& path,
+                                            std::span<const Value> documents,
+                                            Interrupt& interrupt) {
   Result<TemporaryFile> temporary = TemporaryFile::create(path);
   if (!temporary.ok()) {
     return Status::file_operation("Problem creating temporary file: " +
                                   detailed_form(temporary.status()));
   }
-  FileSink sink(temporary.value().fd());
+  FileSink sink(temporary.value().fd(), interrupt);
   BufferedWriter out(sink, kFileBlockSize);
   bool written = out.put('[');
   for (std::size_t i = 0; written && i < documents.size(); ++i) {
     written = (i == 0 || out.put(',')) && write_json(documents[i], out, /*enclosing_levels=*/1);
   }
   written = written && out.put(']');
+  bool flushed = written && out.flush();
+  if (sink.error().kind() == ErrorKind::kInterrupted) return sink.error();
   if (!written) return Status::bad_content("Error serializing JSON");
-  if (!out.flush()) {
+  if (!flushed) {
     return Status::internal(std::string(kUnwrapErrPrefix) + detailed_form(sink.error()));
   }
   if (Status synced = temporary.value().sync(); !synced.ok()) {
     return Status::internal(std::string(kUnwrapErrPrefix) + detailed_form(synced));
   }
-  if (Status renamed = temporary.value().replace_target(); !renamed.ok()) {
+  return temporary;
+}
+
+Status install_collection_file(TemporaryFile& staged) {
+  if (Status renamed = staged.replace_target(); !renamed.ok()) {
     return Status::file_operation("Error renaming file: " + detailed_form(renamed));
   }
   return Status();
+}
+
+Status write_collection_file(const std::string& path, std::span<const Value> documents,
+                             Interrupt& interrupt) {
+  Result<TemporaryFile> staged = stage_collection_file(path, documents, interrupt);
+  if (!staged.ok()) return std::move(staged).status();
+  return install_collection_file(staged.value());
 }
 
 Status create_collection_file(const std::string& path, std::string_view content) {

@@ -5,9 +5,12 @@
 namespace zarvel {
 
 Status scan_matches(const QueryEngine<QueryOperator>& engine, const Array& documents,
-                    std::size_t stop_after, std::vector<std::uint32_t>& positions) {
+                    std::size_t stop_after, std::vector<std::uint32_t>& positions,
+                    Interrupt& interrupt) {
+  InterruptPoll poll(interrupt);
   std::size_t found = 0;
   for (std::size_t i = 0; i < documents.size() && found < stop_after; ++i) {
+    if (poll.stop()) return Status::interrupted();
     prefetch_ahead(documents, i);
     const Value& document = documents[i];
     if (!document.is_object()) continue;

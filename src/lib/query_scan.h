@@ -6,6 +6,7 @@
 #include <limits>
 #include <vector>
 
+#include "base/interrupt.h"
 #include "base/status.h"
 #include "query/query_engine.h"
 #include "value/value.h"
@@ -31,8 +32,10 @@ inline constexpr std::size_t kNoStop = std::numeric_limits<std::size_t>::max();
 // Appends to `positions` the positions of the documents that match `engine`, in stored order,
 // stopping once `stop_after` are found (before testing any document when it is 0). A document
 // that is not an object (only a file written elsewhere holds one) matches nothing. The first
-// evaluation error is returned, and `positions` then holds what was found before it.
+// evaluation error is returned, and `positions` then holds what was found before it; so is
+// kInterrupted when `interrupt` asks for a stop.
 Status scan_matches(const QueryEngine<QueryOperator>& engine, const Array& documents,
-                    std::size_t stop_after, std::vector<std::uint32_t>& positions);
+                    std::size_t stop_after, std::vector<std::uint32_t>& positions,
+                    Interrupt& interrupt = never_interrupted());
 
 }  // namespace zarvel

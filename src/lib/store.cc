@@ -30,8 +30,8 @@ Result<Array> collection_documents(Value file_value, std::string_view name) {
 
 }  // namespace
 
-Result<Store> Store::open(std::string directory) {
-  Store store(std::move(directory));
+Result<Store> Store::open(std::string directory, Interrupt& interrupt) {
+  Store store(std::move(directory), interrupt);
   if (!path_exists(store.directory_)) {
     // A directory that cannot be made (missing parent, no permission) is not an error here: the
     // store opens empty and the first operation that needs the directory reports the problem.
@@ -63,10 +63,12 @@ Status Store::load_directory() {
   if (!entries.ok()) return std::move(entries).status();
   for (const std::string& path : entries.value().temporary_files) remove_if_stale(path);
   for (const std::string& entry : entries.value().names) {
+    // Asked per file too, not only per megabyte: a store may hold many small files.
+    if (interrupt_->requested()) return Status::interrupted();
     std::string_view name = file_stem(entry);
     if (file_extension(entry) != "json" || !validate_collection_name(name).ok()) continue;
     std::string path = collection_file_path(directory_, name);
-    Result<std::optional<Value>> content = read_collection_file_if_regular(path);
+    Result<std::optional<Value>> content = read_collection_file_if_regular(path, *interrupt_);
     if (!content.ok()) return std::move(content).status();
     if (!content.value())
       continue;  // a directory, FIFO, device or dangling link: not a collection file
@@ -153,7 +155,7 @@ Status Store::update_in_memory_collections(std::string_view name) {
 }
 
 Status Store::load_collection_file(const std::string& path, std::string_view name) {
-  Result<Value> content = read_collection_file(path);
+  Result<Value> content = read_collection_file(path, *interrupt_);
   if (!content.ok()) return std::move(content).status();
   return register_file_content(path, name, std::move(content).value());
 }
@@ -185,20 +187,47 @@ Status Store::write(std::string_view name) const {
 
 Status Store::write_collection(std::string_view name, Collection& collection) const {
   Status written =
-      write_collection_file(collection_file_path(directory_, name), collection.documents);
+      write_collection_file(collection_file_path(directory_, name), collection.documents, *interrupt_);
   if (written.ok()) collection.written_version = collection.version;
   return written;
 }
 
 Status Store::write_registered(bool only_changed) const {
   // A failure of one collection, an internal one included, says nothing about the others: each
-  // is tried, so that as many as possible reach the disk.
+  // is tried, so that as many as possible reach the disk. An interruption stops them all, and the
+  // files staged so far are removed unrenamed.
   Status first_failure;
+  auto note = [&first_failure](Status status) {
+    if (!status.ok() && first_failure.ok()) first_failure = std::move(status);
+  };
+  struct Staged {
+    TemporaryFile file;
+    Collection* collection;
+  };
+  std::vector<Staged> staged;
+  auto install_staged = [&] {
+    for (Staged& written : staged) {
+      Status installed = install_collection_file(written.file);
+      if (installed.ok()) written.collection->written_version = written.collection->version;
+      note(std::move(installed));
+    }
+    staged.clear();
+  };
   for (const auto& [name, collection] : registry_) {
     if (only_changed && !collection->changed_since_written()) continue;
-    Status written = write_collection(name, *collection);
-    if (!written.ok() && first_failure.ok()) first_failure = std::move(written);
+    if (interrupt_->requested()) return Status::interrupted();  // per file, as for many small ones
+    if (staged.size() == kMaxStagedFiles) install_staged();
+    Result<TemporaryFile> file = stage_collection_file(collection_file_path(directory_, name),
+                                                       collection->documents, *interrupt_);
+    if (file.ok()) {
+      staged.push_back({std::move(file).value(), collection.get()});
+    } else if (file.status().kind() == ErrorKind::kInterrupted) {
+      return std::move(file).status();
+    } else {
+      note(std::move(file).status());
+    }
   }
+  install_staged();
   return first_failure;
 }
 

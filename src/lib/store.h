@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/interrupt.h"
 #include "base/status.h"
 #include "lib/collection.h"
 #include "lib/find_options.h"
@@ -20,12 +21,16 @@
 
 namespace zarvel {
 
+// The operations that take long on large collections (scans, reading and writing files, the open)
+// ask the store's Interrupt every few thousand documents or every megabyte. When it asks for a
+// stop they return kInterrupted having changed nothing: no document appended, changed or removed,
+// no collection registered, no file replaced.
 class Store {
  public:
   // Opens the store on `directory`: creates the directory (one level) when nothing is at the path,
   // otherwise loads every regular "*.json" file in it as a collection and removes the temporary
-  // files that killed writers left.
-  static Result<Store> open(std::string directory);
+  // files that killed writers left. `interrupt` must outlive the store.
+  static Result<Store> open(std::string directory, Interrupt& interrupt = never_interrupted());
 
   // Writes an empty file for a new collection and registers it. An existing file is left alone;
   // a registered collection keeps its documents.
@@ -94,13 +99,17 @@ class Store {
   // Writes one registered collection to its file. kNotFound when the name is not registered.
   Status write(std::string_view name) const;
   // Writes every registered collection, even after one failed; the first failure (an internal
-  // one included) after trying them all.
+  // one included) after trying them all. Every file is written in full before the first is
+  // renamed into place (in batches of kMaxStagedFiles, to bound the open files), so that an
+  // interruption replaces none.
   Status write_all() const { return write_registered(false); }
   // The same for the collections changed since they were loaded, created or last written.
   Status write_changed() const { return write_registered(true); }
+  static constexpr std::size_t kMaxStagedFiles = 256;
 
  private:
-  explicit Store(std::string directory) : directory_(std::move(directory)) {}
+  Store(std::string directory, Interrupt& interrupt)
+      : directory_(std::move(directory)), interrupt_(&interrupt) {}
 
   struct NameHash {
     using is_transparent = void;
@@ -131,8 +140,8 @@ class Store {
                              const Object& query);
   // The documents of `collection` that match `query`, by a scan that stops after `stop_after`
   // matches; the answer is not cached.
-  static Result<SharedAnswer> scan_query(const SharedCollection& collection, const Object& query,
-                                         std::size_t stop_after);
+  Result<SharedAnswer> scan_query(const SharedCollection& collection, const Object& query,
+                                  std::size_t stop_after);
   // The documents of `collection` (registered as `name`) that match `query`, from the cache when
   // it holds a current answer, else scanned and cached.
   Result<SharedAnswer> answer_query(std::string_view name, const SharedCollection& collection,
@@ -156,6 +165,7 @@ class Store {
   void register_collection(std::string_view name, Array documents);
 
   std::string directory_;
+  Interrupt* interrupt_;
   Registry registry_;
   ResultCache cache_;
 };

@@ -109,7 +109,7 @@ Status Store::insert_in_collection(std::string_view name, Value value) {
 }
 
 Status Store::load_from_document(const std::string& path) {
-  Result<Value> content = read_document(path);
+  Result<Value> content = read_document(path, *interrupt_);
   if (!content.ok()) return std::move(content).status();
   Value& document = content.value();
   if (!document.is_object()) return Status::internal_none();
@@ -142,7 +142,7 @@ Status Store::load_from_document(const std::string& path) {
 
 Status Store::insert_many_from_document(std::string_view name, const std::string& path) {
   if (Status valid = validate_collection_name(name); !valid.ok()) return valid;
-  Result<Value> content = read_document(path);
+  Result<Value> content = read_document(path, *interrupt_);
   if (!content.ok()) return std::move(content).status();
   if (!content.value().is_array()) return Status::bad_content("Document is not an array");
   return insert_in_collection(name, std::move(content).value());
@@ -173,13 +173,22 @@ Result<Store::Found> Store::find(std::string_view name, const Object* query,
   }
   if (options.fields) {
     Array projected;
-    auto add = [&](const Value& document) { projected.push_back(options.fields->apply(document)); };
+    InterruptPoll poll(*interrupt_);
+    auto add = [&](const Value& document) {
+      if (poll.stop()) return false;
+      projected.push_back(options.fields->apply(document));
+      return true;
+    };
     if (found.answer) {
       projected.reserve(found.answer->positions.size());
-      for (std::uint32_t position : found.answer->positions) add(documents[position]);
+      for (std::uint32_t position : found.answer->positions) {
+        if (!add(documents[position])) return Status::interrupted();
+      }
     } else {
       projected.reserve(documents.size());
-      for (const Value& document : documents) add(document);
+      for (const Value& document : documents) {
+        if (!add(document)) return Status::interrupted();
+      }
     }
     found.projected = std::move(projected);
   }
@@ -199,8 +208,8 @@ Result<SharedAnswer> Store::scan_query(const SharedCollection& collection, const
   auto answer = std::make_shared<QueryAnswer>();
   answer->collection = collection;
   answer->version = collection->version;
-  if (Status scanned =
-          scan_matches(engine.value(), collection->documents, stop_after, answer->positions);
+  if (Status scanned = scan_matches(engine.value(), collection->documents, stop_after,
+                                    answer->positions, *interrupt_);
       !scanned.ok()) {
     return scanned;
   }
@@ -264,7 +273,10 @@ Status Store::update_documents(std::string_view name, Collection& collection,
   PreparedUpdate prepared(update);
   bool counting = prepared.needs_copies();
   std::vector<bool> selected(documents.size(), true);
+  // Only this pass, which changes nothing, is interruptible; the changes after it are short.
+  InterruptPoll poll(*interrupt_);
   for (std::size_t i = 0; i < documents.size(); ++i) {
+    if (poll.stop()) return Status::interrupted();
     const Value& document = documents[i];
     // A document that is not an object (from a file written elsewhere) is left alone.
     if (!document.is_object()) {
