@@ -68,6 +68,8 @@ PyObject* exception_class(const Status& status) {
       return PyExc_TypeError;
     case ErrorKind::kInternal:
       return panic_exception_type();
+    case ErrorKind::kInterrupted:
+      return PyExc_KeyboardInterrupt;  // only when the asker left no exception of its own
     case ErrorKind::kOk:
       break;
   }
@@ -151,6 +153,8 @@ PyObject* raise_panic(const std::string& message, const std::source_location& wh
 }
 
 PyObject* raise_status(const Status& status) {
+  // The signal handler's own exception is raised as it is.
+  if (status.kind() == ErrorKind::kInterrupted && PyErr_Occurred()) return nullptr;
   PyRef exception = status.kind() == ErrorKind::kInternal
                         ? panic_with_diagnostic(panic_message(status), status.where())
                         : status_to_exception(status);

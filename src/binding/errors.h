@@ -21,8 +21,8 @@ PyObject* os_error_class(int errnum);
 PyRef status_to_exception(const Status& status);
 
 // Sets the exception of a failed `status`, with the status's note added to it (an internal failure
-// also writes its diagnostic to standard error). Always returns null, so that a method can end with
-// `return raise_status(s);`.
+// also writes its diagnostic to standard error); an interruption keeps the exception pending.
+// Always returns null, so that a method can end with `return raise_status(s);`.
 PyObject* raise_status(const Status& status);
 
 // Raises PanicException with `message` after writing the diagnostic; returns null.

@@ -8,6 +8,7 @@
 #include "binding/arguments.h"
 #include "binding/errors.h"
 #include "binding/find_arguments.h"
+#include "binding/signal_interrupt.h"
 #include "binding/zarvel_object.h"
 #include "convert/from_python.h"
 #include "convert/to_python.h"
@@ -42,7 +43,7 @@ PyObject* none_or_raise(const Status& status) {
 
 // Converts a document, query or update dict. A failure is an internal failure carrying the
 // conversion error's debug form, or only its text for a malformed query; false with
-// PanicException set.
+// PanicException set, or with the exception of a signal handler that raised meanwhile.
 bool convert_or_panic(PyObject* object, const ConversionOptions& options, Value& out,
                       std::source_location where = std::source_location::current()) {
   Result<Value, ConversionError> converted = value_from_python(object, options);
@@ -51,6 +52,10 @@ bool convert_or_panic(PyObject* object, const ConversionOptions& options, Value&
     return true;
   }
   const ConversionError& error = converted.error();
+  if (error.kind() == ConversionError::Kind::kInterrupted) {
+    PyErr_SetRaisedException(Py_NewRef(error.exception()));
+    return false;
+  }
   if (error.kind() == ConversionError::Kind::kMalformedQuery) {
     // Refused like a query the engine cannot parse: by its message alone.
     raise_panic(error.text(), where);
@@ -377,7 +382,7 @@ PyObject* zarvel_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   bool trace = true;
   if (bound[1] != nullptr && !extract_bool(bound[1], "trace", trace)) return nullptr;
   try {
-    Result<Store> store = Store::open(std::move(name));
+    Result<Store> store = Store::open(std::move(name), python_signals());
     if (!store.ok()) return raise_status(store.status());
     PyObject* self = type->tp_alloc(type, 0);
     if (self == nullptr) return nullptr;

@@ -21,6 +21,12 @@ ConversionError ConversionError::fetch() {
   return ConversionError(std::move(exception));
 }
 
+ConversionError ConversionError::interrupted() {
+  ConversionError error = fetch();
+  error.kind_ = Kind::kInterrupted;
+  return error;
+}
+
 ConversionError ConversionError::unsupported_type(PyTypeObject* type) {
   return ConversionError(Kind::kUnsupportedType, qualified_name(type));
 }
@@ -37,7 +43,8 @@ ConversionError ConversionError::unexpected_type(PyTypeObject* object_type,
 
 std::string ConversionError::display() const {
   switch (kind_) {
-    case Kind::kPyErr: {
+    case Kind::kPyErr:
+    case Kind::kInterrupted: {
       PyRef str = PyRef::steal(PyObject_Str(exception_.get()));
       if (auto text = utf8_text(str)) return *std::move(text);
       PyErr_Clear();
@@ -56,6 +63,7 @@ std::string ConversionError::display() const {
 std::string ConversionError::debug_form() const {
   switch (kind_) {
     case Kind::kPyErr:
+    case Kind::kInterrupted:
       return pyerr_debug_form(exception_.get());
     case Kind::kMessage:
       return variant_debug_form("Message", text_);

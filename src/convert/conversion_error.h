@@ -24,11 +24,16 @@ class ConversionError {
     // A query holding what no query may hold (NaN, an infinity). The text is the whole message,
     // "Malformed query, " first.
     kMalformedQuery,
+    // A signal handler raised while the conversion asked for pending signals: the exception is
+    // carried unchanged, to be raised as it is.
+    kInterrupted,
   };
 
   // Takes the interpreter's pending exception and clears it. With none pending (a host call that
   // failed without saying why) it carries a SystemError instead.
   static ConversionError fetch();
+  // Takes the pending exception that a signal handler raised, as fetch() does.
+  static ConversionError interrupted();
   static ConversionError message(std::string text) {
     return ConversionError(Kind::kMessage, std::move(text));
   }
@@ -48,7 +53,8 @@ class ConversionError {
   Kind kind() const noexcept { return kind_; }
   // The message, the unsupported type's name or the unexpected-type text; empty for kPyErr.
   const std::string& text() const noexcept { return text_; }
-  // The captured exception instance (borrowed, valid while this error lives); null unless kPyErr.
+  // The captured exception instance (borrowed, valid while this error lives); null unless kPyErr
+  // or kInterrupted.
   // The binding checks it for a PanicException raised by user code.
   PyObject* exception() const noexcept { return exception_.get(); }
 

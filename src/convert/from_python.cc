@@ -15,6 +15,10 @@ namespace {
 
 using Member = Object::Member;
 
+// Containers converted between two runs of the pending signal handlers: a few milliseconds of
+// work, so Ctrl-C stops a long insert_many at once.
+constexpr int kContainersPerSignalCheck = 4096;
+
 // A length reported by Python code (__len__) is only a hint for reserving: a lying one must not
 // make us allocate gigabytes before the first item fails.
 constexpr Py_ssize_t kMaxReserveFromHint = 1 << 16;
@@ -155,6 +159,7 @@ class Converter {
   static bool is_instance(PyObject* object, PyObject* cls);
 
   ConversionOptions options_;
+  int until_signal_check_ = kContainersPerSignalCheck;
   std::optional<ConversionError> error_;
   std::vector<PyObject*> pinned_entries_;
   std::vector<Member> members_;
@@ -162,6 +167,12 @@ class Converter {
 };
 
 bool Converter::convert(PyObject* object, Value& out, int depth) {
+  // The scalars of lists and dicts are converted without coming here: this counts little more
+  // than the containers.
+  if (--until_signal_check_ == 0) [[unlikely]] {
+    until_signal_check_ = kContainersPerSignalCheck;
+    if (PyErr_CheckSignals() != 0) return fail(ConversionError::interrupted());
+  }
   // The common exact types by pointer comparison first; they decide as the flag tests would.
   PyTypeObject* type = Py_TYPE(object);
   if (type == &PyDict_Type) return convert_exact_dict(object, out, depth);

@@ -143,7 +143,12 @@ class CollectorPause {
   bool was_enabled_;
 };
 
-// A new list of `size` converted documents, the i-th being document(i).
+// Documents converted between two runs of the pending signal handlers: a few milliseconds, so
+// Ctrl-C stops a long find at once.
+constexpr std::size_t kDocumentsPerSignalCheck = 4096;
+
+// A new list of `size` converted documents, the i-th being document(i). Null with the exception
+// of a signal handler that raised meanwhile.
 template <typename DocumentAt>
 PyObject* list_of_documents(std::size_t size, DocumentAt document) {
   CollectorPause pause;
@@ -151,6 +156,8 @@ PyObject* list_of_documents(std::size_t size, DocumentAt document) {
   PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(size)));
   if (!list) return nullptr;
   for (std::size_t i = 0; i < size; ++i) {
+    if (i % kDocumentsPerSignalCheck == kDocumentsPerSignalCheck - 1 && PyErr_CheckSignals() != 0)
+      return nullptr;
     PyObject* item = converter->convert(document(i), kMaxDocumentDepth);
     if (item == nullptr) return nullptr;
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);

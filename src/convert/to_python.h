@@ -16,7 +16,8 @@ namespace zarvel {
 // or dict filled in ascending key order. Null with a Python exception set when an object cannot be
 // made, or Exception "Document nested too deeply" for a document nested beyond kMaxDocumentDepth
 // levels. The list counts as a level around its documents. Key strings are shared between the
-// documents of one call.
+// documents of one call. Pending signal handlers run every few thousand documents; null with the
+// exception of one that raised.
 PyObject* documents_to_python(std::span<const Value> documents);
 
 // The same for the documents at `positions`, in that order; each position must be below
