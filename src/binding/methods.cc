@@ -236,7 +236,8 @@ PyObject* update(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
         store.update(name, update_value.as_object(), query.get(),
                      as_zarvel(self)->trace ? write_to_standard_output : write_nowhere);
     if (!updated.ok()) return raise_status(updated.status());
-    if (return_result) return documents_to_python(updated.value()->documents);
+    // The update is done: an interruption now would hide that it was.
+    if (return_result) return documents_to_python(updated.value()->documents, SignalChecks::kSkip);
     Py_RETURN_NONE;
   });
 }

@@ -150,13 +150,15 @@ constexpr std::size_t kDocumentsPerSignalCheck = 4096;
 // A new list of `size` converted documents, the i-th being document(i). Null with the exception
 // of a signal handler that raised meanwhile.
 template <typename DocumentAt>
-PyObject* list_of_documents(std::size_t size, DocumentAt document) {
+PyObject* list_of_documents(std::size_t size, DocumentAt document,
+                            SignalChecks signals = SignalChecks::kRun) {
   CollectorPause pause;
   auto converter = std::make_unique<ToPython>();
   PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(size)));
   if (!list) return nullptr;
   for (std::size_t i = 0; i < size; ++i) {
-    if (i % kDocumentsPerSignalCheck == kDocumentsPerSignalCheck - 1 && PyErr_CheckSignals() != 0)
+    if (i % kDocumentsPerSignalCheck == kDocumentsPerSignalCheck - 1 &&
+        signals == SignalChecks::kRun && PyErr_CheckSignals() != 0)
       return nullptr;
     PyObject* item = converter->convert(document(i), kMaxDocumentDepth);
     if (item == nullptr) return nullptr;
@@ -167,9 +169,9 @@ PyObject* list_of_documents(std::size_t size, DocumentAt document) {
 
 }  // namespace
 
-PyObject* documents_to_python(std::span<const Value> documents) {
-  return list_of_documents(documents.size(),
-                           [&](std::size_t i) -> const Value& { return documents[i]; });
+PyObject* documents_to_python(std::span<const Value> documents, SignalChecks signals) {
+  return list_of_documents(
+      documents.size(), [&](std::size_t i) -> const Value& { return documents[i]; }, signals);
 }
 
 PyObject* documents_to_python(std::span<const Value> documents,

@@ -16,9 +16,11 @@ namespace zarvel {
 // or dict filled in ascending key order. Null with a Python exception set when an object cannot be
 // made, or Exception "Document nested too deeply" for a document nested beyond kMaxDocumentDepth
 // levels. The list counts as a level around its documents. Key strings are shared between the
-// documents of one call. Pending signal handlers run every few thousand documents; null with the
-// exception of one that raised.
-PyObject* documents_to_python(std::span<const Value> documents);
+// documents of one call. Pending signal handlers run every few thousand documents (unless
+// `signals` is kSkip); null with the exception of one that raised.
+enum class SignalChecks { kRun, kSkip };
+PyObject* documents_to_python(std::span<const Value> documents,
+                              SignalChecks signals = SignalChecks::kRun);
 
 // The same for the documents at `positions`, in that order; each position must be below
 // documents.size().
