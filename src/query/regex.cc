@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "base/utf8.h"
+#include "query/regex_bit_nfa.h"
 #include "query/regex_parser.h"
 #include "query/regex_program.h"
 #include "query/regex_vm.h"
@@ -66,10 +67,9 @@ bool Regex::search(std::string_view text) const noexcept {
       break;
   }
   if (!p.required.empty() && text.find(p.required) == text.npos) return false;
-  if (p.anchored) return text.starts_with(p.prefix) && regex_detail::run_program(p, text, 0, false);
-  std::size_t from = text.find(p.prefix);
-  if (from == text.npos) return false;
-  return regex_detail::run_program(p, text, from, true);
+  if (p.anchored && !text.starts_with(p.prefix)) return false;
+  if (p.bit_nfa) return regex_detail::run_bit_nfa(p, text, !p.anchored);
+  return regex_detail::run_program(p, text, 0, !p.anchored);
 }
 
 }  // namespace zarvel

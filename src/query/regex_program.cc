@@ -1,5 +1,7 @@
 #include "query/regex_program.h"
 
+#include "query/regex_bit_nfa.h"
+
 #include <algorithm>
 #include <unordered_map>
 #include <utility>
@@ -17,6 +19,13 @@ bool CompiledSet::contains_above_ascii(char32_t c) const noexcept {
   auto it = std::lower_bound(ranges.begin(), ranges.end(), c,
                              [](const CharSet::Range& r, char32_t v) { return r.hi < v; });
   return it != ranges.end() && it->lo <= c;
+}
+
+std::size_t Program::next_start(std::string_view text, std::size_t pos) const noexcept {
+  if (!prefix.empty()) return text.find(prefix, pos);
+  if (!use_first_bytes) return pos;
+  while (pos < text.size() && !may_start_at(text, pos)) ++pos;
+  return pos < text.size() ? pos : std::string_view::npos;
 }
 
 namespace {
@@ -249,9 +258,66 @@ char folded_letter(const CompiledSet& set) {
   return 0;
 }
 
+void add_first_bytes(Program& program, char32_t lo, char32_t hi) {
+  auto add = [&](unsigned byte) { program.first_bytes[byte >> 6] |= std::uint64_t{1} << (byte & 63); };
+  for (char32_t c = lo; c <= std::min<char32_t>(hi, 0x7F); ++c) add(c);
+  if (hi < 0x80) return;
+  // The lead bytes of the non-ASCII part of the range: C2-DF, E0-EF and F0-F4 by length.
+  std::string lead;
+  append_utf8(lead, std::max<char32_t>(lo, 0x80));
+  std::string last;
+  append_utf8(last, hi);
+  for (unsigned b = static_cast<unsigned char>(lead[0]); b <= static_cast<unsigned char>(last[0]); ++b) {
+    add(b);
+  }
+}
+
+// The bytes the first character of a match can start with: every consuming instruction reachable
+// from the start without consuming, assertions and lookarounds taken to hold. None (and no
+// filter) when the final state is reachable that way, or any byte can start a match.
+void find_first_bytes(Program& program) {
+  std::vector<bool> seen(program.insts.size());
+  std::vector<std::uint32_t> stack = {0};
+  while (!stack.empty()) {
+    std::uint32_t pc = stack.back();
+    stack.pop_back();
+    if (seen[pc]) continue;
+    seen[pc] = true;
+    const Inst& inst = program.insts[pc];
+    switch (inst.op) {
+      case Op::kChar:
+        add_first_bytes(program, inst.arg, inst.arg);
+        break;
+      case Op::kSet:
+        for (const CharSet::Range& r : program.sets[inst.arg].ranges) add_first_bytes(program, r.lo, r.hi);
+        for (unsigned c = 0; c < 0x80; ++c) {
+          if (program.sets[inst.arg].contains(c)) add_first_bytes(program, c, c);
+        }
+        break;
+      case Op::kAnyChar:
+      case Op::kAnyButNewline:
+      case Op::kMatch:
+        return;
+      case Op::kJump:
+        stack.push_back(inst.arg);
+        break;
+      case Op::kSplit:
+        stack.push_back(inst.alt);
+        stack.push_back(inst.arg);
+        break;
+      case Op::kAssert:
+      case Op::kLook:
+        stack.push_back(pc + 1);
+        break;
+    }
+  }
+  program.use_first_bytes = true;
+}
+
 // Fills in what lets search skip the matcher or most of the text: the atoms of the top-level
 // sequence, which every match goes through in order.
 void analyze(const RegexNode& root, Program& program) {
+  find_first_bytes(program);
   std::vector<const RegexNode*> atoms;
   flatten(root, atoms);
   std::size_t first = 0;
@@ -266,9 +332,9 @@ void analyze(const RegexNode& root, Program& program) {
     program.shape = Program::Shape::kLiteral;
     return;
   }
-  // A required literal: the longest run of characters anywhere in the sequence.
+  // A required literal: the longest run of characters after the prefix.
   std::size_t best_start = first;
-  std::size_t best_length = end - first;
+  std::size_t best_length = 0;
   for (std::size_t i = end; i < atoms.size();) {
     std::size_t j = i;
     while (j < atoms.size() && is_char(atoms[j])) ++j;
@@ -278,7 +344,7 @@ void analyze(const RegexNode& root, Program& program) {
     }
     i = j == i ? i + 1 : j;
   }
-  if (best_start != first) {
+  if (best_length > 0) {
     for (std::size_t i = best_start; i < best_start + best_length; ++i) {
       append_utf8(program.required, atoms[i]->ch);
     }
@@ -317,6 +383,7 @@ Result<Program> compile_program(const RegexNode& root) {
   Result<Program> compiled = Compiler().compile(root);
   if (!compiled.ok()) return compiled;
   analyze(root, compiled.value());
+  compiled.value().bit_nfa = build_bit_nfa(compiled.value());
   return compiled;
 }
 

@@ -4,7 +4,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/status.h"
@@ -61,6 +63,23 @@ struct LookAround {
   bool negate;
 };
 
+// The program as a bit-parallel automaton, when it has at most 63 consuming instructions, no
+// lookaround and at most kMaxKinds kinds of assertion: a set of states is one 64-bit word, and the
+// states that follow are looked up, not searched for.
+struct BitNfa {
+  static constexpr std::uint64_t kMatchBit = std::uint64_t{1} << 63;
+  static constexpr std::size_t kMaxKinds = 4;
+
+  std::vector<std::uint32_t> state_pcs;  // the consuming instruction of each state bit
+  // The assertion kinds of the program; bit j of a context says whether kinds[j] holds.
+  std::vector<AssertKind> kinds;
+  // By context: the states reached from the start, and (64 to a context) from each state once it
+  // has consumed; kMatchBit when the final state is among them.
+  std::vector<std::uint64_t> start;
+  std::vector<std::uint64_t> follow;
+  std::uint64_t ascii[128] = {};  // the states that consume each ASCII character
+};
+
 struct Program {
   // How search answers without the matcher.
   enum class Shape : std::uint8_t {
@@ -76,13 +95,30 @@ struct Program {
   Shape shape = Shape::kGeneral;
   bool anchored = false;  // every match starts at the start of the text
   std::string prefix;     // bytes that every match starts with
-  std::string required;   // bytes that every match contains (empty when prefix says enough)
+  std::string required;   // bytes that every match contains, other than the prefix
+  // The bytes a match can start with; the outer search skips to the next of them. Not set when
+  // a match can be empty or its start byte is anything.
+  bool use_first_bytes = false;
+  std::uint64_t first_bytes[4] = {0, 0, 0, 0};
   // kFoldedLiteral: the bytes with letters in lowercase, and 0x20 where case is ignored.
   std::string folded;
   std::string fold_mask;
   // Some folded letter also matches a non-ASCII character (k and the Kelvin sign K, s and long
   // s): the byte comparison holds only for an ASCII text.
   bool folded_needs_ascii_text = false;
+  // Set when the program is small enough.
+  std::optional<BitNfa> bit_nfa;
+
+  // The first offset at or after `pos` where a match can start, by the prefix or the first bytes
+  // (`pos` itself, even at the end, when neither is known); npos when there is none.
+  std::size_t next_start(std::string_view text, std::size_t pos) const noexcept;
+  // Whether a match can start at `pos`, by the first bytes.
+  bool may_start_at(std::string_view text, std::size_t pos) const noexcept {
+    if (!use_first_bytes) return true;
+    if (pos >= text.size()) return false;
+    auto byte = static_cast<unsigned char>(text[pos]);
+    return ((first_bytes[byte >> 6] >> (byte & 63)) & 1) != 0;
+  }
 };
 
 // Compiles a parsed pattern. Fails with kInvalidArgument "look-behind requires fixed-width
