@@ -72,11 +72,12 @@ def pair_runs(pairs):
                 runs[-1] = (first, a, d, a - last)
                 continue
         runs.append((a, a, delta, 0))
-    return [(f, l, d, s or 1) for f, l, d, s in runs]
+    return [(first, last, delta, step or 1) for first, last, delta, step in runs]
 
 
 def unpack_runs(runs):
-    return [(a, a + d) for f, l, d, s in runs for a in range(f, l + 1, s)]
+    return [(a, a + delta) for first, last, delta, step in runs
+            for a in range(first, last + 1, step)]
 
 
 def closure(char_set, groups):
@@ -171,7 +172,8 @@ def main():
                     tables["id_continue"]),
         "// IGNORECASE classes of two: the pairs {a, a + delta} for a = first, first + step, ...,"
         " last.\ninline constexpr CasePairRun kCasePairRuns[] = {\n"
-        + format_rows([f"{{0x{f:X}, 0x{l:X}, {d}, {s}}}," for f, l, d, s in runs])
+        + format_rows([f"{{0x{first:X}, 0x{last:X}, {delta}, {step}}},"
+                       for first, last, delta, step in runs])
         + "\n};\n",
         "// IGNORECASE classes of three or four (0 pads a class of three).\n"
         "inline constexpr CaseGroup kCaseGroups[] = {\n"

@@ -103,12 +103,14 @@ std::optional<BitNfa> build_bit_nfa(const Program& program) {
   for (unsigned context = 0; context < contexts; ++context) {
     nfa.start[context] = closure(program, nfa, bit_of, 0, context);
     for (std::size_t i = 0; i < nfa.state_pcs.size(); ++i) {
-      nfa.follow[context * 64 + i] = closure(program, nfa, bit_of, nfa.state_pcs[i] + 1, context);
+      nfa.follow[std::size_t{context} * 64 + i] =
+          closure(program, nfa, bit_of, nfa.state_pcs[i] + 1, context);
     }
   }
   for (char32_t c = 0; c < 128; ++c) {
     for (std::size_t i = 0; i < nfa.state_pcs.size(); ++i) {
-      if (consumes(program, program.insts[nfa.state_pcs[i]], c)) nfa.ascii[c] |= std::uint64_t{1} << i;
+      if (consumes(program, program.insts[nfa.state_pcs[i]], c))
+        nfa.ascii[c] |= std::uint64_t{1} << i;
     }
   }
   return nfa;

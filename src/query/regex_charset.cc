@@ -6,9 +6,8 @@ namespace zarvel::regex_detail {
 
 void CharSet::add(char32_t lo, char32_t hi) {
   // The first range that could touch [lo, hi]: the first whose end is at least lo - 1.
-  auto first = std::lower_bound(ranges_.begin(), ranges_.end(), lo, [](const Range& r, char32_t v) {
-    return r.hi + 1 < v;
-  });
+  auto first = std::lower_bound(ranges_.begin(), ranges_.end(), lo,
+                                [](const Range& r, char32_t v) { return r.hi + 1 < v; });
   auto last = first;
   while (last != ranges_.end() && last->lo <= hi + 1) {
     lo = std::min(lo, last->lo);

@@ -375,14 +375,13 @@ class Parser {
           break;
         }
         case '^':
-          items.push_back({assert_node(flags.multiline ? AssertKind::kBeginLine
-                                                       : AssertKind::kBeginText),
-                           ItemKind::kAnchor});
+          items.push_back(
+              {assert_node(flags.multiline ? AssertKind::kBeginLine : AssertKind::kBeginText),
+               ItemKind::kAnchor});
           break;
         case '$':
-          items.push_back(
-              {assert_node(flags.multiline ? AssertKind::kEndLine : AssertKind::kEnd),
-               ItemKind::kAnchor});
+          items.push_back({assert_node(flags.multiline ? AssertKind::kEndLine : AssertKind::kEnd),
+                           ItemKind::kAnchor});
           break;
         case '*':
         case '+':
@@ -458,9 +457,9 @@ class Parser {
         items.push_back({assert_node(AssertKind::kEndText), ItemKind::kAnchor});
         return Status();
       case 'b':
-        items.push_back({assert_node(flags.ascii ? AssertKind::kAsciiWordBoundary
-                                                 : AssertKind::kWordBoundary),
-                         ItemKind::kAnchor});
+        items.push_back(
+            {assert_node(flags.ascii ? AssertKind::kAsciiWordBoundary : AssertKind::kWordBoundary),
+             ItemKind::kAnchor});
         return Status();
       case 'B':
         items.push_back({assert_node(flags.ascii ? AssertKind::kAsciiNotWordBoundary
@@ -499,8 +498,7 @@ class Parser {
         digits += p_[pos_++];
         std::uint64_t code = parse_number(digits, 8);
         if (code > 0377) {
-          return error("octal escape value \\" + utf8(digits) + " outside of range 0-0o377",
-                       start);
+          return error("octal escape value \\" + utf8(digits) + " outside of range 0-0o377", start);
         }
         value = static_cast<char32_t>(code);
         is_literal = true;
@@ -694,8 +692,7 @@ class Parser {
         auto [it, added] = group_names_.emplace(*name, group);
         if (!added) {
           return error_here("redefinition of group name " + python_repr(*name) + " as group " +
-                                std::to_string(group) + "; was group " +
-                                std::to_string(it->second),
+                                std::to_string(group) + "; was group " + std::to_string(it->second),
                             name->size() + 1);
         }
       }

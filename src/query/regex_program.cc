@@ -1,16 +1,17 @@
 #include "query/regex_program.h"
 
-#include "query/regex_bit_nfa.h"
-
 #include <algorithm>
 #include <unordered_map>
 #include <utility>
+
+#include "query/regex_bit_nfa.h"
 
 namespace zarvel::regex_detail {
 
 CompiledSet::CompiledSet(const CharSet& set) {
   for (const CharSet::Range& r : set.ranges()) {
-    for (char32_t c = r.lo; c <= r.hi && c < 0x80; ++c) ascii[c >> 6] |= std::uint64_t{1} << (c & 63);
+    for (char32_t c = r.lo; c <= r.hi && c < 0x80; ++c)
+      ascii[c >> 6] |= std::uint64_t{1} << (c & 63);
     if (r.hi >= 0x80) ranges.push_back({std::max<char32_t>(r.lo, 0x80), r.hi});
   }
 }
@@ -259,7 +260,9 @@ char folded_letter(const CompiledSet& set) {
 }
 
 void add_first_bytes(Program& program, char32_t lo, char32_t hi) {
-  auto add = [&](unsigned byte) { program.first_bytes[byte >> 6] |= std::uint64_t{1} << (byte & 63); };
+  auto add = [&](unsigned byte) {
+    program.first_bytes[byte >> 6] |= std::uint64_t{1} << (byte & 63);
+  };
   for (char32_t c = lo; c <= std::min<char32_t>(hi, 0x7F); ++c) add(c);
   if (hi < 0x80) return;
   // The lead bytes of the non-ASCII part of the range: C2-DF, E0-EF and F0-F4 by length.
@@ -267,7 +270,8 @@ void add_first_bytes(Program& program, char32_t lo, char32_t hi) {
   append_utf8(lead, std::max<char32_t>(lo, 0x80));
   std::string last;
   append_utf8(last, hi);
-  for (unsigned b = static_cast<unsigned char>(lead[0]); b <= static_cast<unsigned char>(last[0]); ++b) {
+  for (unsigned b = static_cast<unsigned char>(lead[0]); b <= static_cast<unsigned char>(last[0]);
+       ++b) {
     add(b);
   }
 }
@@ -289,7 +293,8 @@ void find_first_bytes(Program& program) {
         add_first_bytes(program, inst.arg, inst.arg);
         break;
       case Op::kSet:
-        for (const CharSet::Range& r : program.sets[inst.arg].ranges) add_first_bytes(program, r.lo, r.hi);
+        for (const CharSet::Range& r : program.sets[inst.arg].ranges)
+          add_first_bytes(program, r.lo, r.hi);
         for (unsigned c = 0; c < 0x80; ++c) {
           if (program.sets[inst.arg].contains(c)) add_first_bytes(program, c, c);
         }

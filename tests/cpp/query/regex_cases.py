@@ -136,7 +136,7 @@ def text_of(rng, pattern):
 
 def verdict(pattern, options, text):
     flags = 0
-    for letter, flag in zip("imsx", (re.I, re.M, re.S, re.X)):
+    for letter, flag in zip("imsx", (re.I, re.M, re.S, re.X), strict=True):
         if letter in options:
             flags |= flag
     try:

@@ -48,7 +48,7 @@ TEST(RegexTest, SearchesAsPythonDoes) {
       {"abc.*x", "", "abc abc", false},
       {"\\d{3}-\\d{4}", "", "call 555-1234", true},
       {"\\d{3}-\\d{4}", "", "55-1234", false},
-      {"\\d", "", "\u0663", true},  // ARABIC-INDIC DIGIT THREE
+      {"\\d", "", "\u0663", true},   // ARABIC-INDIC DIGIT THREE
       {"\\d", "", "\u00b2", false},  // SUPERSCRIPT TWO is not decimal
       {"\\w", "", "\u00b2", true},   // ... but it is numeric, hence \w
       {"\\s", "", "\x1c", true},
@@ -132,8 +132,8 @@ TEST(RegexTest, SearchesAsPythonDoes) {
   for (const Case& c : cases) {
     Result<Regex> regex = Regex::compile(c.pattern, flags_of(c.flags));
     ASSERT_TRUE(regex.ok()) << c.pattern << ": " << regex.status().message();
-    EXPECT_EQ(regex.value().search(c.text), c.match) << c.pattern << " (" << c.flags << ") on "
-                                                     << c.text;
+    EXPECT_EQ(regex.value().search(c.text), c.match)
+        << c.pattern << " (" << c.flags << ") on " << c.text;
   }
 }
 
@@ -246,8 +246,9 @@ std::vector<std::string> answers(std::string_view pattern, std::string_view opti
   }
   Result<regex_detail::RegexNode> tree = regex_detail::parse_regex(code_points, flags_of(options));
   Result<regex_detail::Program> program = regex_detail::compile_program(tree.value());
-  std::vector<std::string> out = {verdict_of(regex.value().search(text)),
-                                  verdict_of(regex_detail::run_program(program.value(), text, 0, true))};
+  std::vector<std::string> out = {
+      verdict_of(regex.value().search(text)),
+      verdict_of(regex_detail::run_program(program.value(), text, 0, true))};
   if (program.value().bit_nfa) {
     out.push_back(verdict_of(regex_detail::run_bit_nfa(program.value(), text, true)));
   }
