@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace zarvel {
@@ -60,6 +61,23 @@ inline std::size_t decode_utf8(std::string_view bytes, char32_t& code_point) noe
   code_point = s[0] & kLeadBits[length];
   for (int i = 1; i < length; ++i) code_point = (code_point << 6) | (s[i] & 0x3F);
   return static_cast<std::size_t>(length);
+}
+
+// Appends the UTF-8 form of `code_point` (at most U+10FFFF) to `out`.
+inline void encode_utf8(std::string& out, char32_t code_point) {
+  if (code_point < 0x80) {
+    out += static_cast<char>(code_point);
+    return;
+  }
+  char bytes[4];
+  int length = code_point < 0x800 ? 2 : code_point < 0x10000 ? 3 : 4;
+  for (int i = length - 1; i > 0; --i) {
+    bytes[i] = static_cast<char>(0x80 | (code_point & 0x3F));
+    code_point >>= 6;
+  }
+  static constexpr unsigned char kLeads[] = {0, 0, 0xC0, 0xE0, 0xF0};
+  bytes[0] = static_cast<char>(kLeads[length] | code_point);
+  out.append(bytes, static_cast<std::size_t>(length));
 }
 
 }  // namespace zarvel

@@ -5,12 +5,17 @@
 #include <utility>
 #include <vector>
 
+#include "base/utf8.h"
+#include "query/regex_program.h"
 #include "query/regex_unicode.h"
 
 namespace zarvel::regex_detail {
 namespace {
 
 constexpr std::uint64_t kMaxRepeat = 4294967295;  // Python's MAXREPEAT: counts must stay below
+// The most items (characters, classes, anchors, groups) a pattern may have: the program-size cap
+// comes too late to bound the work of parsing, case folding above all.
+constexpr std::size_t kMaxItems = 4 * kMaxProgramSize;
 
 // The inline flag letters, as bits.
 enum : unsigned {
@@ -84,27 +89,9 @@ bool is_alpha(std::u32string_view token) {
   return is_ascii_letter(c) || (c >= 0x80 && is_word_char(c) && !is_numeric(c));
 }
 
-void append_utf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
 std::string utf8(std::u32string_view text) {
   std::string out;
-  for (char32_t c : text) append_utf8(out, c);
+  for (char32_t c : text) encode_utf8(out, c);
   return out;
 }
 
@@ -131,7 +118,7 @@ std::string python_repr(std::u32string_view text) {
       out += digits == 2 ? "\\x" : digits == 4 ? "\\u" : "\\U";
       for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) out += kHex[(c >> shift) & 0xF];
     } else {
-      append_utf8(out, c);
+      encode_utf8(out, c);
     }
   }
   out += quote;
@@ -284,7 +271,7 @@ class Parser {
       if (at_end()) {
         if (out.empty()) return error_here(std::string("missing ") + what);
         std::string message = "missing ";
-        append_utf8(message, terminator);
+        encode_utf8(message, terminator);
         return error_here(message + ", unterminated name", out.size());
       }
       std::u32string_view token = get();
@@ -351,6 +338,7 @@ class Parser {
       std::size_t start = pos_;
       std::u32string_view token = get();
       char32_t c = token[0];
+      if (++item_count_ > kMaxItems) return Status::invalid_argument("pattern too large");
       if (flags.verbose && is_verbose_space(c)) continue;
       if (flags.verbose && c == '#') {
         while (!at_end() && get() != U"\n") {
@@ -796,6 +784,7 @@ class Parser {
   std::u32string_view p_;
   std::size_t end_;  // p_.size(), or one less for a lone backslash at the end
   std::size_t pos_ = 0;
+  std::size_t item_count_ = 0;
   // The flags of the whole pattern: the caller's, then those of leading (?flags).
   Flags global_;
   bool global_ascii_ = false;

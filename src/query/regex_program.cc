@@ -4,6 +4,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "base/utf8.h"
 #include "query/regex_bit_nfa.h"
 
 namespace zarvel::regex_detail {
@@ -219,22 +220,6 @@ class Compiler {
   std::vector<const RegexNode*> look_bodies_;
 };
 
-void append_utf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-    return;
-  }
-  char bytes[4];
-  int n = c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
-  for (int i = n - 1; i > 0; --i) {
-    bytes[i] = static_cast<char>(0x80 | (c & 0x3F));
-    c >>= 6;
-  }
-  static constexpr unsigned char kLead[] = {0, 0, 0xC0, 0xE0, 0xF0};
-  bytes[0] = static_cast<char>(kLead[n] | c);
-  out.append(bytes, static_cast<std::size_t>(n));
-}
-
 void flatten(const RegexNode& node, std::vector<const RegexNode*>& atoms) {
   if (node.kind == RegexNode::Kind::kConcat) {
     for (const RegexNode& child : node.children) flatten(child, atoms);
@@ -267,9 +252,9 @@ void add_first_bytes(Program& program, char32_t lo, char32_t hi) {
   if (hi < 0x80) return;
   // The lead bytes of the non-ASCII part of the range: C2-DF, E0-EF and F0-F4 by length.
   std::string lead;
-  append_utf8(lead, std::max<char32_t>(lo, 0x80));
+  encode_utf8(lead, std::max<char32_t>(lo, 0x80));
   std::string last;
-  append_utf8(last, hi);
+  encode_utf8(last, hi);
   for (unsigned b = static_cast<unsigned char>(lead[0]); b <= static_cast<unsigned char>(last[0]);
        ++b) {
     add(b);
@@ -332,7 +317,7 @@ void analyze(const RegexNode& root, Program& program) {
     first = 1;
   }
   std::size_t end = first;
-  while (end < atoms.size() && is_char(atoms[end])) append_utf8(program.prefix, atoms[end++]->ch);
+  while (end < atoms.size() && is_char(atoms[end])) encode_utf8(program.prefix, atoms[end++]->ch);
   if (end == atoms.size()) {
     program.shape = Program::Shape::kLiteral;
     return;
@@ -351,7 +336,7 @@ void analyze(const RegexNode& root, Program& program) {
   }
   if (best_length > 0) {
     for (std::size_t i = best_start; i < best_start + best_length; ++i) {
-      append_utf8(program.required, atoms[i]->ch);
+      encode_utf8(program.required, atoms[i]->ch);
     }
   }
   // A literal with letters in either case, as (?i)ann is.

@@ -88,6 +88,27 @@ void add_case_variants(CharSet& set, bool ascii) {
     set.add(variants);
     return;
   }
+  if (std::optional<char32_t> c = set.single()) {
+    // One character, the common case: its class, found without walking every pair.
+    for (const CasePairRun& run : kCasePairRuns) {
+      for (char32_t a : {*c, static_cast<char32_t>(*c - static_cast<char32_t>(run.delta))}) {
+        if (a >= run.first && a <= run.last && (a - run.first) % run.step == 0) {
+          variants.add(a, a);
+          variants.add(a + static_cast<char32_t>(run.delta), a + static_cast<char32_t>(run.delta));
+        }
+      }
+    }
+    for (const CaseGroup& group : kCaseGroups) {
+      const char32_t* end = std::end(group.members);
+      // 0 pads the classes of three, and NUL is in none.
+      if (*c == 0 || std::find(std::begin(group.members), end, *c) == end) continue;
+      for (char32_t member : group.members) {
+        if (member != 0) variants.add(member, member);
+      }
+    }
+    set.add(variants);
+    return;
+  }
   for (const CasePairRun& run : kCasePairRuns) {
     for (char32_t a = run.first; a <= run.last; a += run.step) {
       char32_t b = a + static_cast<char32_t>(run.delta);

@@ -97,6 +97,7 @@ TEST(RegexTest, SearchesAsPythonDoes) {
       {"(?ai)k", "", "\u212a", false},
       {"(?i)(?-i:a)", "", "A", false},
       {"(?i)\\w", "", "\u0345", false},
+      {"\\x00", "i", "\u03a3", false},  // NUL has no case, nor does the padding of the tables
       // VERBOSE: spaces and comments go, except escaped or in a class.
       {"a b # c", "x", "ab", true},
       {"(?x)a\\ b", "", "a b", true},
