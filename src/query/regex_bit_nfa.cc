@@ -10,21 +10,6 @@
 namespace zarvel::regex_detail {
 namespace {
 
-bool consumes(const Program& program, const Inst& inst, char32_t c) noexcept {
-  switch (inst.op) {
-    case Op::kChar:
-      return c == inst.arg;
-    case Op::kSet:
-      return program.sets[inst.arg].contains(c);
-    case Op::kAnyChar:
-      return true;
-    case Op::kAnyButNewline:
-      return c != '\n';
-    default:
-      return false;
-  }
-}
-
 // The states reached from `pc` without consuming, when the assertions of `context` hold.
 std::uint64_t closure(const Program& program, const BitNfa& nfa, const std::vector<int>& bit_of,
                       std::uint32_t pc, unsigned context) {
@@ -109,7 +94,7 @@ std::optional<BitNfa> build_bit_nfa(const Program& program) {
   }
   for (char32_t c = 0; c < 128; ++c) {
     for (std::size_t i = 0; i < nfa.state_pcs.size(); ++i) {
-      if (consumes(program, program.insts[nfa.state_pcs[i]], c))
+      if (program.consumes(program.insts[nfa.state_pcs[i]], c))
         nfa.ascii[c] |= std::uint64_t{1} << i;
     }
   }
@@ -153,7 +138,7 @@ bool run_bit_nfa(const Program& program, std::string_view text, bool anywhere) n
       length = d.length;
       for (std::uint64_t rest = states; rest != 0; rest &= rest - 1) {
         int i = std::countr_zero(rest);
-        if (consumes(program, program.insts[nfa.state_pcs[i]], static_cast<char32_t>(c))) {
+        if (program.consumes(program.insts[nfa.state_pcs[i]], static_cast<char32_t>(c))) {
           active |= std::uint64_t{1} << i;
         }
       }

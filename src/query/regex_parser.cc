@@ -15,7 +15,7 @@ namespace {
 constexpr std::uint64_t kMaxRepeat = 4294967295;  // Python's MAXREPEAT: counts must stay below
 // The most items (characters, classes, anchors, groups) a pattern may have: the program-size cap
 // comes too late to bound the work of parsing, case folding above all.
-constexpr std::size_t kMaxItems = 4 * kMaxProgramSize;
+constexpr std::size_t kMaxItems = 2 * kMaxProgramSize;
 
 // The inline flag letters, as bits.
 enum : unsigned {

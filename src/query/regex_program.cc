@@ -192,10 +192,27 @@ class Compiler {
     for (std::uint32_t skip : skips) program_.insts[skip].alt = here();
   }
 
-  // A node copied by counted repetition shares one set and one lookaround.
+  // Equal sets share one entry, as do the copies of a node that counted repetition makes.
   std::uint32_t set_index(const RegexNode& node) {
     auto [it, added] = set_indexes_.emplace(&node, program_.sets.size());
-    if (added) program_.sets.emplace_back(node.set);
+    if (!added) return static_cast<std::uint32_t>(it->second);
+    std::uint64_t hash = node.set.ranges().size();
+    for (const CharSet::Range& r : node.set.ranges())
+      hash = (hash * 0x100000001B3) ^ r.lo ^ (std::uint64_t{r.hi} << 21);
+    std::vector<std::uint32_t>& same_hash = sets_by_hash_[hash];
+    for (std::uint32_t index : same_hash) {
+      if (*set_sources_[index] == node.set) {
+        it->second = index;
+        return index;
+      }
+    }
+    set_ranges_ += node.set.ranges().size();
+    if (set_ranges_ > kMaxSetRanges && status_.ok()) {
+      status_ = Status::invalid_argument("pattern too large");
+    }
+    same_hash.push_back(static_cast<std::uint32_t>(program_.sets.size()));
+    set_sources_.push_back(&node.set);
+    program_.sets.emplace_back(node.set);
     return static_cast<std::uint32_t>(it->second);
   }
 
@@ -216,6 +233,9 @@ class Compiler {
   Program program_;
   Status status_;
   std::unordered_map<const RegexNode*, std::size_t> set_indexes_;
+  std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> sets_by_hash_;
+  std::vector<const CharSet*> set_sources_;  // by set index
+  std::size_t set_ranges_ = 0;
   std::unordered_map<const RegexNode*, std::size_t> look_indexes_;
   std::vector<const RegexNode*> look_bodies_;
 };

@@ -18,6 +18,9 @@ namespace zarvel::regex_detail {
 // The most instructions a program may have. Counted repetition copies its body, so this is what
 // bounds the memory of a pattern and the work per character of text.
 inline constexpr std::size_t kMaxProgramSize = 20000;
+// The most ranges the distinct sets of a program may hold together (8 bytes each); \w alone has
+// about 750.
+inline constexpr std::size_t kMaxSetRanges = 1 << 17;
 
 enum class Op : std::uint8_t {
   kChar,           // consumes the code point `arg`
@@ -81,6 +84,22 @@ struct BitNfa {
 };
 
 struct Program {
+  // Whether the consuming instruction `inst` takes the code point c.
+  bool consumes(const Inst& inst, char32_t c) const noexcept {
+    switch (inst.op) {
+      case Op::kChar:
+        return c == inst.arg;
+      case Op::kSet:
+        return sets[inst.arg].contains(c);
+      case Op::kAnyChar:
+        return true;
+      case Op::kAnyButNewline:
+        return c != '\n';
+      default:
+        return false;
+    }
+  }
+
   // How search answers without the matcher.
   enum class Shape : std::uint8_t {
     kGeneral,
@@ -122,7 +141,8 @@ struct Program {
 };
 
 // Compiles a parsed pattern. Fails with kInvalidArgument "look-behind requires fixed-width
-// pattern" (Python's message) or "pattern too large" past kMaxProgramSize instructions.
+// pattern" (Python's message), or "pattern too large" past kMaxProgramSize instructions or
+// kMaxSetRanges ranges.
 Result<Program> compile_program(const RegexNode& root);
 
 }  // namespace zarvel::regex_detail

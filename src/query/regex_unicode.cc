@@ -37,27 +37,35 @@ bool in_ranges(std::span<const CodeRange> ranges, char32_t c) noexcept {
 
 }  // namespace
 
+// The category sets are built once; each use copies one.
 CharSet digit_set(bool ascii) {
-  if (ascii) return set_of(std::span<const CodeRange>(kDigitRanges, 1));
-  return set_of(kDigitRanges);
+  static const CharSet kUnicode = set_of(kDigitRanges);
+  static const CharSet kAscii = set_of(std::span<const CodeRange>(kDigitRanges, 1));
+  return ascii ? kAscii : kUnicode;
 }
 
 CharSet word_set(bool ascii) {
-  if (!ascii) return set_of(kWordRanges);
-  CharSet set;
-  set.add('0', '9');
-  set.add('A', 'Z');
-  set.add('_', '_');
-  set.add('a', 'z');
-  return set;
+  static const CharSet kUnicode = set_of(kWordRanges);
+  static const CharSet kAscii = [] {
+    CharSet set;
+    set.add('0', '9');
+    set.add('A', 'Z');
+    set.add('_', '_');
+    set.add('a', 'z');
+    return set;
+  }();
+  return ascii ? kAscii : kUnicode;
 }
 
 CharSet space_set(bool ascii) {
-  if (!ascii) return set_of(kSpaceRanges);
-  CharSet set;
-  set.add('\t', '\r');
-  set.add(' ', ' ');
-  return set;
+  static const CharSet kUnicode = set_of(kSpaceRanges);
+  static const CharSet kAscii = [] {
+    CharSet set;
+    set.add('\t', '\r');
+    set.add(' ', ' ');
+    return set;
+  }();
+  return ascii ? kAscii : kUnicode;
 }
 
 bool is_word_char(char32_t c) noexcept {
@@ -76,6 +84,7 @@ bool is_identifier(std::u32string_view name) noexcept {
 }
 
 void add_case_variants(CharSet& set, bool ascii) {
+  if (set.ranges().empty()) return;
   CharSet variants;
   if (ascii) {
     for (const CharSet::Range& r : set.ranges()) {

@@ -11,6 +11,9 @@
 namespace zarvel::regex_detail {
 namespace {
 
+// Past this many bytes, a lookahead is answered for all positions at once (see ahead_table).
+constexpr std::size_t kLongText = 128;
+
 // The states of one step, deduplicated by stamping each instruction with the step's number.
 struct Scratch {
   std::vector<std::uint32_t> stamps;
@@ -75,25 +78,9 @@ class Matcher {
       s.new_step();
       auto c = static_cast<char32_t>(cur.c);
       for (std::uint32_t pc : s.current) {
-        const Inst& inst = program_.insts[pc];
-        bool consumed = false;
-        switch (inst.op) {
-          case Op::kChar:
-            consumed = c == inst.arg;
-            break;
-          case Op::kSet:
-            consumed = program_.sets[inst.arg].contains(c);
-            break;
-          case Op::kAnyChar:
-            consumed = true;
-            break;
-          case Op::kAnyButNewline:
-            consumed = c != '\n';
-            break;
-          default:
-            break;
+        if (program_.consumes(program_.insts[pc], c) && add(s, s.next, pc + 1, next, depth)) {
+          return true;
         }
-        if (consumed && add(s, s.next, pc + 1, next, depth)) return true;
       }
       std::swap(s.current, s.next);
       at = next;
@@ -126,7 +113,7 @@ class Matcher {
           if (assertion_holds(inst.assertion, ctx, text_.size())) s.stack.push_back(at + 1);
           break;
         case Op::kLook:
-          if (look_holds(program_.looks[inst.arg], ctx.pos, depth)) s.stack.push_back(at + 1);
+          if (look_holds(inst.arg, ctx, depth)) s.stack.push_back(at + 1);
           break;
         case Op::kMatch:
           return true;
@@ -138,10 +125,16 @@ class Matcher {
     return false;
   }
 
-  // Runs the body anchored where the lookaround starts; the recursion is as deep as lookarounds
-  // nest in the pattern, never deeper.
-  bool look_holds(const LookAround& look, std::size_t pos, std::size_t depth) {
-    std::size_t from = pos;
+  // Whether lookaround `index` holds at `at`. A lookbehind, and a lookahead in a short text, runs
+  // its body anchored where it starts: the recursion is as deep as lookarounds nest in the
+  // pattern, never deeper. In a long text, where a run from every position would take quadratic
+  // time, a lookahead reads the table ahead_table fills for all positions at once.
+  bool look_holds(std::uint32_t index, const TextPoint& at, std::size_t depth) {
+    const LookAround& look = program_.looks[index];
+    if (!look.behind && text_.size() > kLongText) {
+      return (ahead_table(index, depth)[at.pos] != 0) != look.negate;
+    }
+    std::size_t from = at.pos;
     if (look.behind) {
       for (std::uint32_t i = 0; i < look.width; ++i) {
         if (from == 0) return look.negate;
@@ -152,8 +145,75 @@ class Matcher {
     return run(look.start, from, false, depth + 1) != look.negate;
   }
 
+  // For lookahead `index`, whether its body matches from each offset of the text, by dynamic
+  // programming from the end: a state is live at an offset when the final state can be reached
+  // from it there. Each offset costs one pass over the body, so the table takes time linear in
+  // the text. Filled the first time it is asked for; nested lookaheads fill theirs as they go.
+  const std::vector<std::uint8_t>& ahead_table(std::uint32_t index, std::size_t depth) {
+    if (tables_.empty()) tables_.resize(program_.looks.size());
+    std::vector<std::uint8_t>& table = tables_[index];
+    if (!table.empty()) return table;
+    // The body runs from its start to its kMatch, which ends it.
+    const std::uint32_t first = program_.looks[index].start;
+    std::uint32_t last = first;
+    while (program_.insts[last].op != Op::kMatch) ++last;
+    const std::size_t count = last - first + 1;
+    std::vector<std::vector<std::uint32_t>> before(count);  // predecessors without consuming
+    for (std::uint32_t pc = first; pc < last; ++pc) {
+      const Inst& inst = program_.insts[pc];
+      if (inst.op == Op::kJump || inst.op == Op::kSplit) before[inst.arg - first].push_back(pc);
+      if (inst.op == Op::kSplit) before[inst.alt - first].push_back(pc);
+      if (inst.op == Op::kAssert || inst.op == Op::kLook) before[pc + 1 - first].push_back(pc);
+    }
+    std::vector<std::uint8_t> live(count);
+    std::vector<std::uint8_t> live_after(count);  // at the offset after the next character
+    std::vector<std::uint32_t> work;
+    std::vector<std::uint8_t> result(text_.size() + 1);
+    std::size_t pos = text_.size();
+    while (true) {
+      Decoded cur = decode_at(text_, pos);
+      TextPoint at{pos, char_before(text_, pos), cur.c};
+      std::fill(live.begin(), live.end(), 0);
+      work.assign(1, last);
+      live[last - first] = 1;
+      for (std::uint32_t pc = first; pc < last && cur.c != kNoChar; ++pc) {
+        if (live_after[pc + 1 - first] != 0 &&
+            program_.consumes(program_.insts[pc], static_cast<char32_t>(cur.c))) {
+          live[pc - first] = 1;
+          work.push_back(pc);
+        }
+      }
+      while (!work.empty()) {
+        std::uint32_t pc = work.back();
+        work.pop_back();
+        for (std::uint32_t from : before[pc - first]) {
+          if (live[from - first] != 0) continue;
+          const Inst& inst = program_.insts[from];
+          bool passes =
+              inst.op == Op::kJump || inst.op == Op::kSplit ||
+              (inst.op == Op::kAssert && assertion_holds(inst.assertion, at, text_.size())) ||
+              (inst.op == Op::kLook && look_holds(inst.arg, at, depth + 1));
+          if (passes) {
+            live[from - first] = 1;
+            work.push_back(from);
+          }
+        }
+      }
+      result[pos] = live[0];
+      if (pos == 0) break;
+      std::swap(live, live_after);
+      do {
+        --pos;
+      } while (pos > 0 && is_continuation(static_cast<unsigned char>(text_[pos])));
+    }
+    // tables_ has its size from the first call, so the entry has not moved.
+    tables_[index] = std::move(result);
+    return tables_[index];
+  }
+
   const Program& program_;
   std::string_view text_;
+  std::vector<std::vector<std::uint8_t>> tables_;  // by lookaround; see ahead_table
 };
 
 }  // namespace

@@ -134,6 +134,29 @@ def text_of(rng, pattern):
     return "".join(chars)
 
 
+def simple_atom(rng):
+    a = rng.choice([literal(rng), ".", char_class(rng), "\\w", "\\s", "\\d", "\\b", "$"])
+    if a not in ("\\b", "$") and rng.random() < 0.4:
+        a += rng.choice(["*", "+", "?", "{2}", "*?"])
+    return a
+
+
+def long_case(rng):
+    """A pattern of lookarounds over quantified single atoms, and a text of over 128 bytes, long
+    enough for the engine to answer lookaheads by table. Python's backtracking stays fast on
+    these; nested repetition over such a text could take it hours."""
+    parts = []
+    for _ in range(rng.randint(1, 3)):
+        if rng.random() < 0.6:
+            body = "".join(simple_atom(rng) for _ in range(rng.randint(1, 3)))
+            parts.append(rng.choice(["(?=", "(?!", "(?=", "(?!", "(?<=", "(?<!"]) + body + ")")
+        else:
+            parts.append(simple_atom(rng))
+    pattern = "".join(parts)
+    text = "".join(rng.choices(ALPHABET, TEXT_WEIGHTS, k=rng.randint(130, 160)))
+    return pattern, text
+
+
 def verdict(pattern, options, text):
     flags = 0
     for letter, flag in zip("imsx", (re.I, re.M, re.S, re.X), strict=True):
@@ -163,6 +186,9 @@ def main():
         if UNSUPPORTED.search(pattern):
             continue
         options = "".join(o for o in "imsx" if rng.random() < 0.15)
+        if rng.random() < 0.1:
+            long_pattern, text = long_case(rng)
+            lines.append(json.dumps([long_pattern, options, text, verdict(long_pattern, options, text)]))
         for _ in range(2):
             text = text_of(rng, pattern)
             lines.append(json.dumps([pattern, options, text, verdict(pattern, options, text)]))
