@@ -124,9 +124,31 @@ TEST(RegexTest, SearchesAsPythonDoes) {
       {"a(?=b)", "", "ab", true},
       {"a(?!b)", "", "ab", false},
       {"(?<=a(?=bc))b", "", "abc", true},
+      // Flags in a group hold in it alone; ASCII makes \w, \d, \s, \b and case ASCII's.
+      {"(?i:a)b", "", "Ab", true},
+      {"(?i:a)b", "", "AB", false},
+      {"(?-i:a)b", "i", "aB", true},
+      {"(?-i:a)b", "i", "AB", false},
+      {"(?m:^b)", "", "a\nb", true},
+      {"(?s:a.)b", "", "a\nb", true},
+      {"(?a)\\w", "", "é", false},
+      {"(?a)\\d", "", "\u0663", false},
+      {"(?a)\\s", "", "\u00a0", false},
+      {"(?a:\\w)(?u:\\w)", "", "aé", true},
+      {"(?u)\\w", "", "é", true},
+      {"(?x) (?i) a", "", "A", true},  // spaces before global flags are no items
+      {"(?P<é>x)", "", "x", true},
+      // The fast paths: a folded literal whose k also matches the Kelvin sign, a prefix that
+      // repeats, a required literal, multibyte first characters.
+      {"(?i)ok", "", "O\u212a", true},
+      {"(?i)ok", "", "é O\u212a", true},
+      {"(?i)ok", "", "oj", false},
+      {"abc\\d", "", "ababcabc1", true},
+      {"a.c-", "", "abcabc", false},
+      {"é+b", "", "aééb", true},
+      {"[éè]x", "", "aèèx", true},
       // Escapes.
       {"\\x41\\u00e9\\U0001F600", "", "Aé\U0001F600", true},
-      {"\\0\\012", "", std::string("\0\n", 2).c_str(), false},  // the text stops at its NUL here
       {"\\101", "", "A", true},
       {"\\.", "", "a", false},
   };
@@ -136,6 +158,10 @@ TEST(RegexTest, SearchesAsPythonDoes) {
     EXPECT_EQ(regex.value().search(c.text), c.match)
         << c.pattern << " (" << c.flags << ") on " << c.text;
   }
+  Result<Regex> nul = Regex::compile("\\0\\012", RegexFlags());  // octal NUL and newline
+  ASSERT_TRUE(nul.ok());
+  EXPECT_TRUE(nul.value().search(std::string("a\0\n", 3)));
+  EXPECT_FALSE(nul.value().search(std::string("a\0", 2)));
 }
 
 TEST(RegexTest, RefusesWithPythonsMessages) {
@@ -220,6 +246,53 @@ TEST(RegexTest, LimitsNestingAndStaysLinear) {
     EXPECT_FALSE(regex.value().search(text)) << pattern;
   }
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+TEST(RegexTest, LookaheadsInLongTextsAgreeWithShortOnes) {
+  // Past 128 bytes a lookahead is answered by a table for the whole text; a short prefix of
+  // padding moves the same question onto that path.
+  struct Case {
+    const char* pattern;
+    const char* tail;
+    bool match;
+  };
+  const std::vector<Case> cases = {
+      {"(?=.*b)a", "ab", true},      {"(?=.*b)a", "ba", false},    {"(?!.*b)a", "ba", true},
+      {"(?=\\w+\\b)a$", "xa", true}, {"(?=a(?=b))ab", "ab", true}, {"(?=a(?!b))a", "ab", false},
+      {"(?=(?<=é)a)", "éa", true},   {"(?=é+$)", "éé", true},      {"(?=é+$)", "ééx", false},
+  };
+  for (const Case& c : cases) {
+    Result<Regex> regex = Regex::compile(c.pattern, RegexFlags());
+    ASSERT_TRUE(regex.ok()) << c.pattern;
+    EXPECT_EQ(regex.value().search(c.tail), c.match) << c.pattern << " on " << c.tail;
+    std::string long_text = std::string(200, '-') + c.tail;
+    EXPECT_EQ(regex.value().search(long_text), c.match) << c.pattern << " on a long text";
+  }
+  // One scan, not one per position: a backtracking matcher takes minutes here.
+  Result<Regex> regex = Regex::compile("(?=.*b)a", RegexFlags());
+  ASSERT_TRUE(regex.ok());
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(regex.value().search(std::string(200000, 'a')));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+TEST(RegexTest, BoundsTheWorkOfHugePatterns) {
+  // 300 classes, each \W less one arrow or operator sign (U+2190 on): 750 ranges apiece.
+  std::string classes;
+  for (char32_t c = 0x2190; c < 0x2190 + 300; ++c) {
+    classes += "[^\\w";
+    encode_utf8(classes, c);
+    classes += "]";
+  }
+  Result<Regex> regex = Regex::compile(classes, RegexFlags());
+  ASSERT_FALSE(regex.ok());
+  EXPECT_EQ(regex.status().message(), "pattern too large");  // too many distinct large sets
+  std::string same;
+  for (int i = 0; i < 5000; ++i) same += "[^\\w]";
+  EXPECT_TRUE(Regex::compile(same, RegexFlags()).ok());  // equal sets are stored once
+  Result<Regex> many = Regex::compile(std::string(50000, 'a'), RegexFlags());
+  ASSERT_FALSE(many.ok());
+  EXPECT_EQ(many.status().message(), "pattern too large");
 }
 
 TEST(RegexTest, CopiesShareTheProgram) {
