@@ -34,7 +34,8 @@ class Regex {
   static Result<Regex> compile(std::string_view pattern, RegexFlags flags);
 
   // Whether the pattern matches somewhere in `text` (valid UTF-8), as re.search would. Const and
-  // safe to call from several threads at once; copies share the compiled program.
+  // safe to call from several threads at once; copies share the compiled program. Allocates only
+  // to grow per-thread scratch buffers and, for a lookahead in a text over 128 bytes, its table.
   bool search(std::string_view text) const noexcept;
 
  private:
