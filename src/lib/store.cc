@@ -186,8 +186,8 @@ Status Store::write(std::string_view name) const {
 }
 
 Status Store::write_collection(std::string_view name, Collection& collection) const {
-  Status written =
-      write_collection_file(collection_file_path(directory_, name), collection.documents, *interrupt_);
+  Status written = write_collection_file(collection_file_path(directory_, name),
+                                         collection.documents, *interrupt_);
   if (written.ok()) collection.written_version = collection.version;
   return written;
 }
