@@ -165,6 +165,9 @@ Result<bool> matches(const QueryEngine<QueryOperator>& engine, const Object& doc
         if (!field->is_number() || !condition.value.is_number()) return non_numeric(condition.op);
         held = compare_numbers(condition.op, *field, condition.value);
         break;
+      case QueryOperator::In:
+        held = field != nullptr && is_element(condition, *field);
+        break;
       default: {
         Result<bool> general = holds(condition, field);
         if (!general.ok()) return general;
