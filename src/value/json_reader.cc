@@ -69,31 +69,6 @@ inline bool has_class(char c, ByteClass k) {
   return (kByteClasses[static_cast<unsigned char>(c)] & k) != 0;
 }
 
-void append_utf8(std::string& out, std::uint32_t code_point) {
-  char bytes[4];
-  std::size_t n;
-  if (code_point < 0x80) {
-    bytes[0] = static_cast<char>(code_point);
-    n = 1;
-  } else if (code_point < 0x800) {
-    bytes[0] = static_cast<char>(0xC0 | (code_point >> 6));
-    bytes[1] = static_cast<char>(0x80 | (code_point & 0x3F));
-    n = 2;
-  } else if (code_point < 0x10000) {
-    bytes[0] = static_cast<char>(0xE0 | (code_point >> 12));
-    bytes[1] = static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
-    bytes[2] = static_cast<char>(0x80 | (code_point & 0x3F));
-    n = 3;
-  } else {
-    bytes[0] = static_cast<char>(0xF0 | (code_point >> 18));
-    bytes[1] = static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
-    bytes[2] = static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
-    bytes[3] = static_cast<char>(0x80 | (code_point & 0x3F));
-    n = 4;
-  }
-  out.append(bytes, n);
-}
-
 inline int hex_digit_value(int c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -594,7 +569,7 @@ class Reader {
           if (low < 0xDC00 || low > 0xDFFF) return fail(pos_ - 1);
           unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
         }
-        append_utf8(scratch_, static_cast<std::uint32_t>(unit));
+        encode_utf8(scratch_, static_cast<char32_t>(unit));
         return true;
       }
       default:
