@@ -14,35 +14,21 @@ namespace {
 std::uint64_t closure(const Program& program, const BitNfa& nfa, const std::vector<int>& bit_of,
                       std::uint32_t pc, unsigned context) {
   std::uint64_t states = 0;
-  std::vector<bool> seen(program.insts.size());
-  std::vector<std::uint32_t> stack = {pc};
-  while (!stack.empty()) {
-    std::uint32_t at = stack.back();
-    stack.pop_back();
-    if (seen[at]) continue;
-    seen[at] = true;
-    const Inst& inst = program.insts[at];
+  walk_without_consuming(program, pc, [&](std::uint32_t at, const Inst& inst) {
     switch (inst.op) {
-      case Op::kJump:
-        stack.push_back(inst.arg);
-        break;
-      case Op::kSplit:
-        stack.push_back(inst.alt);
-        stack.push_back(inst.arg);
-        break;
       case Op::kAssert: {
         auto kind = std::find(nfa.kinds.begin(), nfa.kinds.end(), inst.assertion);
-        if (((context >> (kind - nfa.kinds.begin())) & 1) != 0) stack.push_back(at + 1);
-        break;
+        bool holds = ((context >> (kind - nfa.kinds.begin())) & 1) != 0;
+        return holds ? Walk::kNext : Walk::kEnd;
       }
       case Op::kMatch:
         states |= BitNfa::kMatchBit;
-        break;
+        return Walk::kEnd;
       default:
         states |= std::uint64_t{1} << bit_of[at];
-        break;
+        return Walk::kEnd;
     }
-  }
+  });
   return states;
 }
 

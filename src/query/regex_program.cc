@@ -285,43 +285,26 @@ void add_first_bytes(Program& program, char32_t lo, char32_t hi) {
 // from the start without consuming, assertions and lookarounds taken to hold. None (and no
 // filter) when the final state is reachable that way, or any byte can start a match.
 void find_first_bytes(Program& program) {
-  std::vector<bool> seen(program.insts.size());
-  std::vector<std::uint32_t> stack = {0};
-  while (!stack.empty()) {
-    std::uint32_t pc = stack.back();
-    stack.pop_back();
-    if (seen[pc]) continue;
-    seen[pc] = true;
-    const Inst& inst = program.insts[pc];
-    switch (inst.op) {
-      case Op::kChar:
-        add_first_bytes(program, inst.arg, inst.arg);
-        break;
-      case Op::kSet:
-        for (const CharSet::Range& r : program.sets[inst.arg].ranges)
-          add_first_bytes(program, r.lo, r.hi);
-        for (unsigned c = 0; c < 0x80; ++c) {
-          if (program.sets[inst.arg].contains(c)) add_first_bytes(program, c, c);
+  program.use_first_bytes =
+      walk_without_consuming(program, 0, [&](std::uint32_t, const Inst& inst) {
+        switch (inst.op) {
+          case Op::kChar:
+            add_first_bytes(program, inst.arg, inst.arg);
+            return Walk::kEnd;
+          case Op::kSet:
+            for (const CharSet::Range& r : program.sets[inst.arg].ranges)
+              add_first_bytes(program, r.lo, r.hi);
+            for (unsigned c = 0; c < 0x80; ++c) {
+              if (program.sets[inst.arg].contains(c)) add_first_bytes(program, c, c);
+            }
+            return Walk::kEnd;
+          case Op::kAssert:
+          case Op::kLook:
+            return Walk::kNext;
+          default:  // any character, or the end: every byte may start a match
+            return Walk::kStop;
         }
-        break;
-      case Op::kAnyChar:
-      case Op::kAnyButNewline:
-      case Op::kMatch:
-        return;
-      case Op::kJump:
-        stack.push_back(inst.arg);
-        break;
-      case Op::kSplit:
-        stack.push_back(inst.alt);
-        stack.push_back(inst.arg);
-        break;
-      case Op::kAssert:
-      case Op::kLook:
-        stack.push_back(pc + 1);
-        break;
-    }
-  }
-  program.use_first_bytes = true;
+      });
 }
 
 // Fills in what lets search skip the matcher or most of the text: the atoms of the top-level

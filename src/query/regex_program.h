@@ -140,6 +140,36 @@ struct Program {
   }
 };
 
+// What a walk of the instructions reachable without consuming does after visiting one.
+enum class Walk { kEnd, kNext, kStop };  // go no further from it, go on at the next, end the walk
+
+// Visits each instruction reachable from `start` without consuming, once: Jump and Split are
+// followed here, every other instruction goes to `visit(pc, inst)`, which says how to go on.
+// False when `visit` ended the walk.
+template <class Visit>
+bool walk_without_consuming(const Program& program, std::uint32_t start, Visit visit) {
+  std::vector<bool> seen(program.insts.size());
+  std::vector<std::uint32_t> stack = {start};
+  while (!stack.empty()) {
+    std::uint32_t pc = stack.back();
+    stack.pop_back();
+    if (seen[pc]) continue;
+    seen[pc] = true;
+    const Inst& inst = program.insts[pc];
+    if (inst.op == Op::kJump) {
+      stack.push_back(inst.arg);
+    } else if (inst.op == Op::kSplit) {
+      stack.push_back(inst.alt);
+      stack.push_back(inst.arg);
+    } else {
+      Walk next = visit(pc, inst);
+      if (next == Walk::kStop) return false;
+      if (next == Walk::kNext) stack.push_back(pc + 1);
+    }
+  }
+  return true;
+}
+
 // Compiles a parsed pattern. Fails with kInvalidArgument "look-behind requires fixed-width
 // pattern" (Python's message), or "pattern too large" past kMaxProgramSize instructions or
 // kMaxSetRanges ranges.
