@@ -45,26 +45,16 @@ CharSet digit_set(bool ascii) {
 }
 
 CharSet word_set(bool ascii) {
+  static constexpr CodeRange kAsciiWord[] = {{'0', '9'}, {'A', 'Z'}, {'_', '_'}, {'a', 'z'}};
   static const CharSet kUnicode = set_of(kWordRanges);
-  static const CharSet kAscii = [] {
-    CharSet set;
-    set.add('0', '9');
-    set.add('A', 'Z');
-    set.add('_', '_');
-    set.add('a', 'z');
-    return set;
-  }();
+  static const CharSet kAscii = set_of(kAsciiWord);
   return ascii ? kAscii : kUnicode;
 }
 
 CharSet space_set(bool ascii) {
+  static constexpr CodeRange kAsciiSpace[] = {{'\t', '\r'}, {' ', ' '}};
   static const CharSet kUnicode = set_of(kSpaceRanges);
-  static const CharSet kAscii = [] {
-    CharSet set;
-    set.add('\t', '\r');
-    set.add(' ', ' ');
-    return set;
-  }();
+  static const CharSet kAscii = set_of(kAsciiSpace);
   return ascii ? kAscii : kUnicode;
 }
 
