@@ -43,6 +43,8 @@ class Number {
     return i < 0 ? from_negative(i) : from_unsigned(static_cast<std::uint64_t>(i));
   }
   static Number from_float(double d) noexcept;
+  // The number whose form and payload bits() are these, as a packed value stores them.
+  static Number from_parts(Form form, std::uint64_t bits) noexcept { return Number(form, bits); }
 
   Form form() const noexcept { return form_; }
   bool is_float() const noexcept { return form_ == Form::kFloat; }

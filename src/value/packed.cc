@@ -1,0 +1,212 @@
+#include "value/packed.h"
+
+#include <algorithm>
+#include <new>
+#include <vector>
+
+namespace zarvel {
+
+namespace packed {
+
+void write_number(char* p, Number number) noexcept {
+  *p = static_cast<char>(static_cast<std::uint8_t>(PackedTag::kUnsigned) +
+                         static_cast<std::uint8_t>(number.form()));
+  store_u64(p + 1, number.bits());
+}
+
+}  // namespace packed
+
+namespace {
+
+using packed::kContainerHeaderSize;
+using packed::kMaxShortLength;
+using packed::store_u32;
+
+char tag_byte(PackedTag tag) { return static_cast<char>(tag); }
+
+std::size_t string_size(std::size_t length) { return (length <= kMaxShortLength ? 2 : 5) + length; }
+std::size_t key_size(std::size_t length) { return (length < packed::kLongKey ? 1 : 5) + length; }
+
+// Written into room already made, so nothing here can fail.
+char* put_string(char* p, std::string_view s) {
+  if (s.size() <= kMaxShortLength) {
+    *p++ = tag_byte(PackedTag::kShortString);
+    *p++ = static_cast<char>(s.size());
+  } else {
+    *p++ = tag_byte(PackedTag::kString);
+    store_u32(p, static_cast<std::uint32_t>(s.size()));
+    p += 4;
+  }
+  std::memcpy(p, s.data(), s.size());
+  return p + s.size();
+}
+
+char* put_key(char* p, std::string_view key) {
+  if (key.size() < packed::kLongKey) {
+    *p++ = static_cast<char>(key.size());
+  } else {
+    *p++ = static_cast<char>(packed::kLongKey);
+    store_u32(p, static_cast<std::uint32_t>(key.size()));
+    p += 4;
+  }
+  std::memcpy(p, key.data(), key.size());
+  return p + key.size();
+}
+
+char* put_header(char* p, PackedTag tag, std::size_t body, std::size_t count) {
+  *p = tag_byte(tag);
+  store_u32(p + 1, static_cast<std::uint32_t>(body));
+  store_u32(p + 5, static_cast<std::uint32_t>(count));
+  return p + kContainerHeaderSize;
+}
+
+std::size_t body_size(const Value& value) noexcept {
+  std::size_t body = 0;
+  if (value.is_array()) {
+    for (const Value& element : value.as_array()) body += packed_size(element);
+  } else {
+    for (const Object::Member& member : value.as_object())
+      body += key_size(member.key.size()) + packed_size(member.value);
+  }
+  return body;
+}
+
+// Writes `value` at `p`, where its packed_size bytes are free; returns the end.
+char* put_value(char* p, const Value& value) noexcept {
+  switch (value.kind()) {
+    case Kind::kNull:
+      *p = tag_byte(PackedTag::kNull);
+      return p + 1;
+    case Kind::kBool:
+      *p = tag_byte(value.as_bool() ? PackedTag::kTrue : PackedTag::kFalse);
+      return p + 1;
+    case Kind::kNumber:
+      packed::write_number(p, value.as_number());
+      return p + packed::kNumberSize;
+    case Kind::kString:
+      return put_string(p, value.as_string());
+    case Kind::kArray:
+      p = put_header(p, PackedTag::kArray, body_size(value), value.as_array().size());
+      for (const Value& element : value.as_array()) p = put_value(p, element);
+      return p;
+    case Kind::kObject:
+      p = put_header(p, PackedTag::kObject, body_size(value), value.as_object().size());
+      for (const Object::Member& member : value.as_object()) {
+        p = put_key(p, member.key.view());
+        p = put_value(p, member.value);
+      }
+      return p;
+  }
+  return p;
+}
+
+}  // namespace
+
+void PackedBuffer::grow(std::size_t more) {
+  std::size_t wanted = std::max(size_ + more, std::max<std::size_t>(2 * capacity_, 256));
+  if (wanted < size_) throw std::bad_alloc();  // overflow
+  void* grown = std::realloc(data_, wanted);
+  if (grown == nullptr) throw std::bad_alloc();
+  data_ = static_cast<char*>(grown);
+  capacity_ = wanted;
+}
+
+std::size_t packed_size(const Value& value) noexcept {
+  switch (value.kind()) {
+    case Kind::kNull:
+    case Kind::kBool:
+      return 1;
+    case Kind::kNumber:
+      return packed::kNumberSize;
+    case Kind::kString:
+      return string_size(value.as_string().size());
+    case Kind::kArray:
+    case Kind::kObject:
+      break;
+  }
+  return kContainerHeaderSize + body_size(value);
+}
+
+void pack(const Value& value, PackedBuffer& out) {
+  // Sized first (a second walk), so the bytes go straight to their place.
+  char* at = out.extend(packed_size(value));
+  put_value(at, value);
+}
+
+Value unpack(PackedValue packed) {
+  switch (packed.kind()) {
+    case Kind::kNull:
+      return Value();
+    case Kind::kBool:
+      return Value(packed.as_bool());
+    case Kind::kNumber:
+      return Value(packed.as_number());
+    case Kind::kString:
+      return Value(packed.as_string());
+    case Kind::kArray: {
+      Array array;
+      array.reserve(packed.as_array().size());
+      for (PackedValue element : packed.as_array()) array.push_back(unpack(element));
+      return Value(std::move(array));
+    }
+    case Kind::kObject:
+      break;
+  }
+  std::vector<Object::Member> members;
+  members.reserve(packed.as_object().size());
+  for (PackedMember member : packed.as_object())
+    members.push_back(Object::Member{Key(member.key), unpack(member.value)});
+  return Value(Object::from_members(std::move(members)));
+}
+
+namespace {
+
+// Value equality across both forms: 1 and 1.0 differ, 0.0 and -0.0 are equal; objects hold their
+// members in the same key order in both, so they compare pairwise.
+template <class A, class B>
+bool same_value(const A& a, const B& b) noexcept {
+  if (a.kind() != b.kind()) return false;
+  switch (a.kind()) {
+    case Kind::kNull:
+      return true;
+    case Kind::kBool:
+      return a.as_bool() == b.as_bool();
+    case Kind::kNumber:
+      return a.as_number() == b.as_number();
+    case Kind::kString:
+      return a.as_string() == b.as_string();
+    case Kind::kArray: {
+      auto x = a.as_array();
+      auto y = b.as_array();
+      if (x.size() != y.size()) return false;
+      auto it = y.begin();
+      for (auto&& element : x) {
+        if (!same_value(element, *it)) return false;
+        ++it;
+      }
+      return true;
+    }
+    case Kind::kObject:
+      break;
+  }
+  auto x = a.as_object();
+  auto y = b.as_object();
+  if (x.size() != y.size()) return false;
+  auto it = y.begin();
+  for (auto&& member : x) {
+    auto&& other = *it;
+    if (std::string_view(member.key) != std::string_view(other.key) ||
+        !same_value(member.value, other.value)) {
+      return false;
+    }
+    ++it;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool operator==(PackedValue a, PackedValue b) noexcept { return same_value(a, b); }
+bool operator==(PackedValue a, const Value& b) noexcept { return same_value(a, b); }
+
+}  // namespace zarvel
