@@ -14,6 +14,7 @@
 #include "convert/to_python.h"
 #include "lib/collection_path.h"
 #include "lib/file_system.h"
+#include "lib/packed_shims.h"
 #include "python/py_ref.h"
 
 namespace zarvel {
@@ -116,7 +117,7 @@ class OptionalQuery {
 
 PyObject* found_to_python(const Store::Found& found) {
   if (found.projected) return documents_to_python(*found.projected);
-  const Array& documents = found.collection->documents;
+  std::vector<Value> documents = unpack_all(found.collection->documents.all());
   if (found.answer == nullptr) return documents_to_python(documents);
   return documents_to_python(documents, found.answer->positions);
 }
@@ -237,7 +238,7 @@ PyObject* update(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
                      as_zarvel(self)->trace ? write_to_standard_output : write_nowhere);
     if (!updated.ok()) return raise_status(updated.status());
     // The update is done: an interruption now would hide that it was.
-    if (return_result) return documents_to_python(updated.value()->documents, SignalChecks::kSkip);
+    if (return_result) return documents_to_python(unpack_all(updated.value()->documents.all()), SignalChecks::kSkip);
     Py_RETURN_NONE;
   });
 }

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "value/value.h"
+#include "lib/document_list.h"
 
 namespace zarvel {
 
@@ -12,7 +12,7 @@ namespace zarvel {
 // and a running operation or a cached answer may hold another, so a collection dropped meanwhile
 // lives on until then. Calls run one at a time under the store's borrow, so no lock guards it.
 struct Collection {
-  Array documents;
+  DocumentList documents;
   // Counts the changes to `documents`. Cached answers name documents by position, so an answer
   // taken at another version must not be used.
   std::uint64_t version = 0;

@@ -7,6 +7,7 @@
 #include "lib/collection_file.h"
 #include "lib/collection_path.h"
 #include "lib/file_system.h"
+#include "lib/packed_shims.h"
 #include "lib/temporary_file.h"
 #include "value/json_writer.h"
 
@@ -14,18 +15,26 @@ namespace zarvel {
 
 namespace {
 
-// The documents of a collection file: either the array form (`[...]`, written by write) or the
-// keyed form (`{ "name":[...] }`, written by create_collection). Anything else is an internal
-// failure: the file is not a collection file.
-Result<Array> collection_documents(Value file_value, std::string_view name) {
-  if (file_value.is_array()) return std::move(file_value.as_array());
-  if (file_value.is_object()) {
-    if (Value* member = file_value.as_object().find(name);
-        member != nullptr && member->is_array()) {
-      return std::move(member->as_array());
+// The documents of a collection file, held in `file` as one packed value: either the array form
+// (`[...]`, written by write) or the keyed form (`{ "name":[...] }`, written by create_collection).
+// Anything else is an internal failure: the file is not a collection file.
+Result<PackedArray> collection_documents(const PackedBuffer& file, std::string_view name) {
+  PackedValue content(file.data());
+  if (content.is_array()) return content.as_array();
+  if (content.is_object()) {
+    if (std::optional<PackedValue> member = content.as_object().find(name);
+        member && member->is_array()) {
+      return member->as_array();
     }
   }
   return Status::internal_none();
+}
+
+// TEMPORARY until the reader builds the packed form itself.
+PackedBuffer packed_file(const Value& content) {
+  PackedBuffer buffer;
+  pack(content, buffer);
+  return buffer;
 }
 
 }  // namespace
@@ -72,7 +81,7 @@ Status Store::load_directory() {
     if (!content.ok()) return std::move(content).status();
     if (!content.value())
       continue;  // a directory, FIFO, device or dangling link: not a collection file
-    if (Status added = register_file_content(path, name, std::move(*content.value()));
+    if (Status added = register_file_content(path, name, packed_file(*content.value()));
         !added.ok()) {
       return added;
     }
@@ -85,8 +94,9 @@ SharedCollection Store::lookup(std::string_view name) const {
   return it == registry_.end() ? nullptr : it->second;
 }
 
-void Store::register_collection(std::string_view name, Array documents) {
-  auto collection = std::make_shared<Collection>(Collection{std::move(documents)});
+void Store::register_collection(std::string_view name, DocumentList documents) {
+  auto collection = std::make_shared<Collection>();
+  collection->documents = std::move(documents);
   if (auto it = registry_.find(name); it != registry_.end()) {
     it->second = std::move(collection);
   } else {
@@ -157,13 +167,16 @@ Status Store::update_in_memory_collections(std::string_view name) {
 Status Store::load_collection_file(const std::string& path, std::string_view name) {
   Result<Value> content = read_collection_file(path, *interrupt_);
   if (!content.ok()) return std::move(content).status();
-  return register_file_content(path, name, std::move(content).value());
+  return register_file_content(path, name, packed_file(content.value()));
 }
 
-Status Store::register_file_content(const std::string& path, std::string_view name, Value content) {
-  Result<Array> documents = collection_documents(std::move(content), name);
+Status Store::register_file_content(const std::string& path, std::string_view name,
+                                    PackedBuffer content) {
+  Result<PackedArray> documents = collection_documents(content, name);
   if (!documents.ok()) return std::move(documents).status().with_note(loading_note(path));
-  register_collection(name, std::move(documents).value());
+  DocumentList list;
+  list.adopt(std::move(content), documents.value());
+  register_collection(name, std::move(list));
   return Status();
 }
 
@@ -187,7 +200,7 @@ Status Store::write(std::string_view name) const {
 
 Status Store::write_collection(std::string_view name, Collection& collection) const {
   Status written = write_collection_file(collection_file_path(directory_, name),
-                                         collection.documents, *interrupt_);
+                                         unpack_all(collection.documents.all()), *interrupt_);
   if (written.ok()) collection.written_version = collection.version;
   return written;
 }
@@ -218,7 +231,7 @@ Status Store::write_registered(bool only_changed) const {
     if (interrupt_->requested()) return Status::interrupted();  // per file, as for many small ones
     if (staged.size() == kMaxStagedFiles) install_staged();
     Result<TemporaryFile> file = stage_collection_file(collection_file_path(directory_, name),
-                                                       collection->documents, *interrupt_);
+                                                       unpack_all(collection->documents.all()), *interrupt_);
     if (file.ok()) {
       staged.push_back({std::move(file).value(), collection.get()});
     } else if (file.status().kind() == ErrorKind::kInterrupted) {

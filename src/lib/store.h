@@ -131,7 +131,8 @@ class Store {
   // Reads a collection file (array or keyed form) and registers its documents as `name`.
   Status load_collection_file(const std::string& path, std::string_view name);
   // Registers the documents of the collection file at `path`, read as `content`.
-  Status register_file_content(const std::string& path, std::string_view name, Value content);
+  Status register_file_content(const std::string& path, std::string_view name,
+                               PackedBuffer content);
   // The registered collection, loaded from its file first when it is not registered.
   Result<SharedCollection> collection(std::string_view name);
   SharedCollection lookup(std::string_view name) const;
@@ -154,7 +155,7 @@ class Store {
   Result<SharedCollection> collection_for_insert(std::string_view name, bool& created);
   // Appends `value`, or each element when it is an array, and forgets the collection's cached
   // answers.
-  void append(std::string_view name, Collection& collection, Value value);
+  void append(std::string_view name, Collection& collection, const Value& value);
   // Marks a change of the collection's documents: its cached answers are dropped and can no
   // longer be mistaken for current ones.
   void changed(std::string_view name, Collection& collection);
@@ -162,7 +163,7 @@ class Store {
   Status write_collection(std::string_view name, Collection& collection) const;
   Status write_registered(bool only_changed) const;
   // Registers `documents` as the collection `name`, replacing any earlier one.
-  void register_collection(std::string_view name, Array documents);
+  void register_collection(std::string_view name, DocumentList documents);
 
   std::string directory_;
   Interrupt* interrupt_;

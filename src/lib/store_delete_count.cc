@@ -5,26 +5,6 @@
 
 namespace zarvel {
 
-namespace {
-
-// Moves the documents not listed in `removed` (ascending positions) to the front, keeping their
-// order, and drops the rest: one pass, no second array.
-void remove_positions(Array& documents, const std::vector<std::uint32_t>& removed) {
-  if (removed.empty()) return;
-  Value* kept = documents.begin() + removed.front();
-  std::size_t next = 0;
-  for (std::size_t i = removed.front(); i < documents.size(); ++i) {
-    if (next < removed.size() && removed[next] == i) {
-      ++next;
-      continue;
-    }
-    *kept++ = std::move(documents[i]);
-  }
-  documents.truncate(static_cast<std::size_t>(kept - documents.begin()));
-}
-
-}  // namespace
-
 Result<std::size_t> Store::count(std::string_view name, const Object* query) {
   Result<SharedCollection> collection = this->collection(name);
   if (!collection.ok()) return std::move(collection).status();
@@ -46,7 +26,7 @@ Result<std::size_t> Store::delete_matching(std::string_view name, const Object& 
   }
   std::size_t removed = answer->positions.size();
   if (removed == 0) return removed;  // nothing changed: the cached answers still hold
-  remove_positions(collection.value()->documents, answer->positions);
+  collection.value()->documents.remove(answer->positions);
   changed(name, *collection.value());
   return removed;
 }

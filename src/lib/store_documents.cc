@@ -7,6 +7,7 @@
 #include "lib/collection_file.h"
 #include "lib/collection_path.h"
 #include "lib/file_system.h"
+#include "lib/packed_shims.h"
 #include "lib/query_scan.h"
 #include "lib/store.h"
 #include "query/matcher.h"
@@ -54,6 +55,22 @@ Status check_documents(std::string_view label, const Value& value) {
   return Status();
 }
 
+// `value` packed as an array of documents: itself when it is an array, else the one document.
+PackedBuffer packed_documents(const Value& value) {
+  PackedBuffer out;
+  if (value.is_array()) {
+    pack(value, out);
+    return out;
+  }
+  std::size_t size = packed_size(value);
+  char* header = out.extend(packed::kContainerHeaderSize);
+  header[0] = static_cast<char>(PackedTag::kArray);
+  packed::store_u32(header + 1, static_cast<std::uint32_t>(size));
+  packed::store_u32(header + 5, 1);
+  pack(value, out);
+  return out;
+}
+
 }  // namespace
 
 Result<SharedCollection> Store::collection_for_insert(std::string_view name, bool& created) {
@@ -75,22 +92,9 @@ Result<SharedCollection> Store::collection_for_insert(std::string_view name, boo
   return Status::internal_none();
 }
 
-void Store::append(std::string_view name, Collection& collection, Value value) {
-  Array& documents = collection.documents;
-  if (value.is_array()) {
-    Array& elements = value.as_array();
-    if (documents.empty()) {
-      documents = std::move(elements);
-    } else {
-      // Grown geometrically: reserving the exact size would make many small inserts quadratic.
-      std::size_t needed = documents.size() + elements.size();
-      if (needed > documents.capacity())
-        documents.reserve(std::max(needed, 2 * documents.capacity()));
-      for (Value& element : elements) documents.push_back(std::move(element));
-    }
-  } else {
-    documents.push_back(std::move(value));
-  }
+void Store::append(std::string_view name, Collection& collection, const Value& value) {
+  PackedBuffer packed = packed_documents(value);
+  collection.documents.append(PackedValue(packed.data()).as_array());
   changed(name, collection);
 }
 
@@ -153,7 +157,7 @@ Result<Store::Found> Store::find(std::string_view name, const Object* query,
   Result<SharedCollection> collection = this->collection(name);
   if (!collection.ok()) return std::move(collection).status();
   Found found{std::move(collection).value(), nullptr, std::nullopt};
-  const Array& documents = found.collection->documents;
+  const DocumentList& documents = found.collection->documents;
   if (query != nullptr) {
     // A limit in stored order needs only the first matches, unless the whole answer is cached.
     bool stops_early = options.limit && options.sort.empty();
@@ -167,16 +171,16 @@ Result<Store::Found> Store::find(std::string_view name, const Object* query,
     auto picked = std::make_shared<QueryAnswer>();
     picked->collection = found.collection;
     picked->version = found.collection->version;
-    picked->positions =
-        select_positions(documents, found.answer ? &found.answer->positions : nullptr, options);
+    picked->positions = select_positions(unpack_array(documents.all()),
+                                         found.answer ? &found.answer->positions : nullptr, options);
     found.answer = std::move(picked);
   }
   if (options.fields) {
     Array projected;
     InterruptPoll poll(*interrupt_);
-    auto add = [&](const Value& document) {
+    auto add = [&](PackedValue document) {
       if (poll.stop()) return false;
-      projected.push_back(options.fields->apply(document));
+      projected.push_back(options.fields->apply(unpack(document)));
       return true;
     };
     if (found.answer) {
@@ -186,7 +190,7 @@ Result<Store::Found> Store::find(std::string_view name, const Object* query,
       }
     } else {
       projected.reserve(documents.size());
-      for (const Value& document : documents) {
+      for (PackedValue document : documents.all()) {
         if (!add(document)) return Status::interrupted();
       }
     }
@@ -208,7 +212,7 @@ Result<SharedAnswer> Store::scan_query(const SharedCollection& collection, const
   auto answer = std::make_shared<QueryAnswer>();
   answer->collection = collection;
   answer->version = collection->version;
-  if (Status scanned = scan_matches(engine.value(), collection->documents, stop_after,
+  if (Status scanned = scan_matches(engine.value(), collection->documents.all(), stop_after,
                                     answer->positions, *interrupt_);
       !scanned.ok()) {
     return scanned;
@@ -268,46 +272,40 @@ Status Store::update_documents(std::string_view name, Collection& collection,
     return Status::internal("Update would nest a document deeper than " +
                             std::to_string(kMaxDocumentDepth) + " levels");
   }
-  // So does every copy of a Set operand: running out of memory then changes nothing either.
-  Array& documents = collection.documents;
-  PreparedUpdate prepared(update);
-  bool counting = prepared.needs_copies();
-  std::vector<bool> selected(documents.size(), true);
+  DocumentList& documents = collection.documents;
+  std::vector<std::uint32_t> selected;
   // Only this pass, which changes nothing, is interruptible; the changes after it are short.
   InterruptPoll poll(*interrupt_);
   for (std::size_t i = 0; i < documents.size(); ++i) {
     if (poll.stop()) return Status::interrupted();
-    const Value& document = documents[i];
+    PackedValue document = documents[i];
     // A document that is not an object (from a file written elsewhere) is left alone.
-    if (!document.is_object()) {
-      selected[i] = false;
-      continue;
-    }
-    if (query == nullptr && !counting) continue;
-    prefetch_ahead(documents, i);
+    if (!document.is_object()) continue;
     if (query != nullptr) {
+      prefetch_ahead(documents, i);
       Result<bool> matched = matches(*query, document.as_object());
       if (!matched.ok()) return Status::internal_unwrap(std::move(matched).status());
-      selected[i] = matched.value();
+      if (!matched.value()) continue;
     }
-    if (counting && selected[i]) prepared.count(document.as_object());
+    selected.push_back(static_cast<std::uint32_t>(i));
   }
-  auto apply_to_selected = [&](auto&& apply) {
-    for (std::size_t i = 0; i < documents.size(); ++i) {
-      prefetch_ahead(documents, i);
-      if (selected[i]) apply(documents[i].as_object());
+  // A document whose numbers alone change is changed in place; any other is rebuilt whole. The
+  // rebuilt ones are made before the first change, so running out of memory changes nothing.
+  InPlaceUpdate in_place(update);
+  std::vector<std::uint32_t> changed_in_place;
+  DocumentList::Replacement rebuilt;
+  for (std::uint32_t i : selected) {
+    if (in_place.fits(documents[i].as_object())) {
+      changed_in_place.push_back(i);
+      continue;
     }
-  };
-  if (counting) prepared.prepare();
-  // Growing arrays is the other step that allocates: done before any change too.
-  if (prepared.has_pushes())
-    apply_to_selected([&prepared](Object& document) { prepared.make_room(document); });
-  if (counting) {
-    apply_to_selected([&prepared](Object& document) { prepared.apply(document); });
-  } else {
-    // No copy to prepare: the Sets and Pushes copy values held inline, which cannot fail.
-    apply_to_selected([&update](Object& document) { apply_update(update, document); });
+    Value document = unpack(documents[i]);
+    apply_update(update, document.as_object());
+    rebuilt.stage(i, document);
   }
+  documents.commit(std::move(rebuilt));
+  // Nothing below can fail.
+  for (std::uint32_t i : changed_in_place) in_place.apply(documents.bytes_of(i));
   changed(name, collection);
   return Status();
 }

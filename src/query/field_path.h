@@ -1,10 +1,12 @@
 // Resolving a condition's field path inside a document, shared by matching and updating.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <vector>
 
+#include "value/packed.h"
 #include "value/value.h"
 
 namespace zarvel {
@@ -26,6 +28,19 @@ template <class ObjectT>
     current = &value->as_object();
   }
   return current;
+}
+
+// The value at `fields` inside the packed `document`, if it has one: every segment but the last
+// must name an object. Empty for an empty path.
+[[gnu::always_inline]] inline std::optional<PackedValue> packed_field(
+    PackedObject document, const std::vector<std::string>& fields) noexcept {
+  if (fields.empty()) return std::nullopt;
+  for (std::size_t i = 0; i + 1 < fields.size(); ++i) {
+    std::optional<PackedValue> value = document.find(fields[i]);
+    if (!value || !value->is_object()) return std::nullopt;
+    document = value->as_object();
+  }
+  return document.find(fields.back());
 }
 
 }  // namespace zarvel

@@ -3,6 +3,7 @@
 
 #include "base/status.h"
 #include "query/query_engine.h"
+#include "value/packed.h"
 #include "value/value.h"
 
 namespace zarvel {
@@ -16,5 +17,7 @@ namespace zarvel {
 // first branch that holds, And and Nor at the first that decides, ElemMatch at the first element
 // that satisfies it. Reads only; copies and allocates nothing unless it fails.
 Result<bool> matches(const QueryEngine<QueryOperator>& engine, const Object& document);
+// The same for a packed document.
+Result<bool> matches(const QueryEngine<QueryOperator>& engine, PackedObject document);
 
 }  // namespace zarvel

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "query/field_path.h"
 #include "value/limits.h"
@@ -155,6 +156,66 @@ Value PreparedUpdate::copy_of(std::size_t index) {
   // Without prepared copies: an operand whose copy cannot fail, or (never for a counted document)
   // one that was not counted, whose copy could fail after documents changed.
   return engine_.conditions()[index].value;
+}
+
+InPlaceUpdate::InPlaceUpdate(const QueryEngine<UpdateOperator>& engine) : engine_(engine) {
+  pending_.reserve(engine.conditions().size());
+}
+
+bool InPlaceUpdate::fits(PackedObject document) {
+  pending_.clear();
+  return run<false>(document);
+}
+
+void InPlaceUpdate::apply(char* document) { run<true>(PackedObject(document)); }
+
+template <bool kWrite>
+bool InPlaceUpdate::run(PackedObject document) {
+  for (const Condition<UpdateOperator>& condition : engine_.conditions()) {
+    std::optional<PackedValue> field = packed_field(document, condition.fields);
+    if (!field) continue;
+    // The field as an earlier condition left it: only ever a number when it changed.
+    std::optional<Number> number;
+    if (field->is_number()) number = field->as_number();
+    if constexpr (!kWrite) {
+      for (const auto& [at, put] : pending_) {
+        if (at == field->data()) number = put;
+      }
+    }
+    std::optional<Number> result;
+    switch (condition.op) {
+      case UpdateOperator::Set:
+        if (!number || !condition.value.is_number()) return false;
+        result = condition.value.as_number();
+        break;
+      case UpdateOperator::Add:
+      case UpdateOperator::Substract:
+      case UpdateOperator::Increment:
+      case UpdateOperator::Decrement: {
+        bool by_operand = condition.op == UpdateOperator::Add ||
+                          condition.op == UpdateOperator::Substract;
+        if (!number || (by_operand && !condition.value.is_number())) continue;
+        double step = by_operand ? condition.value.as_number().to_double() : 1.0;
+        bool adds = condition.op == UpdateOperator::Add || condition.op == UpdateOperator::Increment;
+        double sum = adds ? number->to_double() + step : number->to_double() - step;
+        if (!std::isfinite(sum)) return false;  // null takes less room than a number
+        result = Number::from_float(sum);
+        break;
+      }
+      case UpdateOperator::Delete:
+        return false;
+      case UpdateOperator::Push:
+      case UpdateOperator::Pull:
+        if (field->is_array()) return false;
+        continue;
+    }
+    if constexpr (kWrite) {
+      packed::write_number(const_cast<char*>(field->data()), *result);
+    } else {
+      pending_.emplace_back(field->data(), *result);
+    }
+  }
+  return true;
 }
 
 int deepest_set(const QueryEngine<UpdateOperator>& engine) noexcept {

@@ -2,9 +2,11 @@
 #pragma once
 
 #include <cstddef>
+#include <utility>
 #include <vector>
 
 #include "query/query_engine.h"
+#include "value/packed.h"
 #include "value/value.h"
 
 namespace zarvel {
@@ -63,6 +65,28 @@ class PreparedUpdate {
   std::vector<Value> prepared_;
   bool needs_copies_ = false;
   bool has_pushes_ = false;
+};
+
+// apply_update on packed documents, for the updates that only put numbers where numbers are:
+// those change a document without changing its size, so they are made on its bytes in place.
+class InPlaceUpdate {
+ public:
+  explicit InPlaceUpdate(const QueryEngine<UpdateOperator>& engine);
+
+  // Whether apply_update would change `document` only by replacing numbers with numbers (or not
+  // at all). Changes nothing.
+  bool fits(PackedObject document);
+  // Makes those changes to the packed object at `document`, for which fits() held.
+  void apply(char* document);
+
+ private:
+  // Runs the conditions; with kWrite each new number is written at once, otherwise it is kept in
+  // pending_ so that later conditions see it. False at the first change of another kind.
+  template <bool kWrite>
+  bool run(PackedObject document);
+
+  const QueryEngine<UpdateOperator>& engine_;
+  std::vector<std::pair<const char*, Number>> pending_;  // where, and the number put there
 };
 
 // How deeply the Sets of `engine` can nest a document: for each Set, the objects that hold its

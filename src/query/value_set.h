@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "value/packed.h"
 #include "value/value.h"
 
 namespace zarvel {
@@ -20,18 +21,23 @@ class ValueSet {
   // Below this many elements, comparing with each is as fast as hashing.
   static bool worthwhile(const Array& elements) noexcept { return elements.size() > 8; }
 
-  bool contains(const Value& value) const noexcept;
+  bool contains(const Value& value) const noexcept { return contains_value(value); }
+  bool contains(PackedValue value) const noexcept { return contains_value(value); }
 
  private:
+  template <class Element>
+  bool contains_value(const Element& value) const noexcept;
+
   Array elements_;
   // Open addressing: each slot is 0 (empty) or an index into elements_ plus one.
   std::vector<std::uint32_t> slots_;
   std::size_t mask_ = 0;
 };
 
-// A hash of `value` consistent with value equality. Inline, as contains() is, since a scan asks
-// once per document.
-inline std::uint64_t value_hash(const Value& value) noexcept {
+// A hash of `value` (a Value or a PackedValue) consistent with value equality, the same for both
+// forms. Inline, as contains() is, since a scan asks once per document.
+template <class Element>
+inline std::uint64_t value_hash(const Element& value) noexcept {
   // The finaliser of splitmix64: every input bit reaches every output bit.
   auto mix = [](std::uint64_t x) {
     x ^= x >> 30;
@@ -66,7 +72,8 @@ inline std::uint64_t value_hash(const Value& value) noexcept {
   return 0;
 }
 
-inline bool ValueSet::contains(const Value& value) const noexcept {
+template <class Element>
+inline bool ValueSet::contains_value(const Element& value) const noexcept {
   for (std::size_t slot = value_hash(value) & mask_; slots_[slot] != 0; slot = (slot + 1) & mask_) {
     if (elements_[slots_[slot] - 1] == value) return true;
   }

@@ -111,6 +111,15 @@ void PackedBuffer::grow(std::size_t more) {
   capacity_ = wanted;
 }
 
+void PackedBuffer::shrink_to_fit() noexcept {
+  if (size_ == capacity_ || size_ == 0) return;
+  // Shrinking in place keeps the address for large blocks; a failure keeps the block as it was.
+  if (void* shrunk = std::realloc(data_, size_)) {
+    data_ = static_cast<char*>(shrunk);
+    capacity_ = size_;
+  }
+}
+
 std::size_t packed_size(const Value& value) noexcept {
   switch (value.kind()) {
     case Kind::kNull:

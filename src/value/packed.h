@@ -164,6 +164,7 @@ class PackedArray {
     iterator() noexcept = default;
     explicit iterator(const char* p) noexcept : p_(p) {}
     PackedValue operator*() const noexcept { return PackedValue(p_); }
+    const char* data() const noexcept { return p_; }
     iterator& operator++() noexcept {
       p_ += packed::value_size(p_);
       return *this;
@@ -302,6 +303,7 @@ class PackedBuffer {
   char* data() noexcept { return data_; }
   const char* data() const noexcept { return data_; }
   std::size_t size() const noexcept { return size_; }
+  std::size_t capacity() const noexcept { return capacity_; }
   bool empty() const noexcept { return size_ == 0; }
 
   // `n` more bytes at the end, uninitialised; the pointer lives until the buffer next grows.
@@ -318,6 +320,8 @@ class PackedBuffer {
   void reserve(std::size_t capacity) {
     if (capacity > capacity_) grow(capacity - size_);
   }
+  // Gives back the capacity beyond the size, when the allocator can.
+  void shrink_to_fit() noexcept;
 
  private:
   void grow(std::size_t more);

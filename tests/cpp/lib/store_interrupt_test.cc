@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "../query/json_literal.h"
+#include "documents_literal.h"
 #include "base/interrupt.h"
 #include "lib/store.h"
 #include "value/json_writer.h"
@@ -81,8 +82,8 @@ class StoreInterruptTest : public ::testing::Test {
   StopAtCheck interrupt_;
 };
 
-const Array& documents(Store& store, std::string_view name) {
-  return store.find(name, nullptr).value().collection->documents;
+Array documents(Store& store, std::string_view name) {
+  return testing::array_of(store.find(name, nullptr).value().collection->documents);
 }
 
 // Each long operation, stopped at its first and at a later check, returns kInterrupted and leaves

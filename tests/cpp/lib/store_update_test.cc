@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "../query/json_literal.h"
+#include "documents_literal.h"
 #include "lib/store.h"
 
 // Every allocation of the test program comes here, so that a test can make one fail as memory
@@ -112,7 +113,8 @@ TEST_F(StoreUpdateTest, IsAllOrNothingWhenMemoryRunsOut) {
     if (c.query != nullptr) {
       query.emplace(QueryEngine<QueryOperator>::build(json_object(c.query), nullptr).value());
     }
-    Collection collection{json(before).as_array()};
+    Collection collection;
+    collection.documents = testing::document_list(json(before));
     bool done = false;
     for (long allowed = 0; !done; ++allowed) {
       try {
@@ -121,11 +123,11 @@ TEST_F(StoreUpdateTest, IsAllOrNothingWhenMemoryRunsOut) {
                    .ok();
         ASSERT_TRUE(done);
       } catch (const std::bad_alloc&) {
-        ASSERT_EQ(show(Value(Array(collection.documents))), show(json(before)))
+        ASSERT_EQ(show(Value(testing::array_of(collection.documents))), show(json(before)))
             << "after " << allowed << " allocations";
       }
     }
-    EXPECT_EQ(show(Value(Array(collection.documents))), show(json(c.after)));
+    EXPECT_EQ(show(Value(testing::array_of(collection.documents))), show(json(c.after)));
   }
 }
 
