@@ -71,7 +71,6 @@ void DocumentList::remove(std::span<const std::uint32_t> positions) noexcept {
     slots_[kept++] = slots_[i];
   }
   slots_.resize(kept, PackedValue(nullptr));
-  compact_if_wasteful();
 }
 
 void DocumentList::Replacement::stage(std::uint32_t i, const Value& document) {
@@ -92,10 +91,9 @@ void DocumentList::commit(Replacement replacement) {
     slots_[i] = PackedValue(base + offset);
   }
   add_chunk(std::move(replacement.bytes_));
-  compact_if_wasteful();
 }
 
-void DocumentList::compact_if_wasteful() noexcept {
+void DocumentList::reclaim() noexcept {
   std::size_t live = chunk_bytes_ - garbage_bytes_;
   if (garbage_bytes_ <= live || garbage_bytes_ < kCompactionFloor) return;
   try {

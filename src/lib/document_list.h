@@ -35,11 +35,8 @@ class DocumentList {
   void append(PackedArray documents);
 
   // Removes the documents at `positions` (ascending), keeping the order of the others.
-  // Allocates nothing, unless a compaction follows (and it may then fail without harm).
+  // Allocates nothing.
   void remove(std::span<const std::uint32_t> positions) noexcept;
-
-  // Where the document at `i` can be changed in place, without changing its size.
-  char* bytes_of(std::size_t i) noexcept { return const_cast<char*>(slots_[i].data()); }
 
   // A replacement for some documents, made in full before any is replaced so that running out of
   // memory changes nothing: stage() each new document, then commit().
@@ -53,8 +50,12 @@ class DocumentList {
     PackedBuffer bytes_;
     std::vector<std::pair<std::uint32_t, std::size_t>> offsets_;  // position, offset in bytes_
   };
-  // Puts the staged documents in place. Throws std::bad_alloc, and then nothing changed.
+  // Puts the staged documents in place. Throws std::bad_alloc, and then nothing changed. Views
+  // of the other documents still hold, until reclaim().
   void commit(Replacement replacement);
+  // Once garbage outweighs the documents, copies them into one new chunk; kept as it is when
+  // memory runs short. remove() and commit() leave it to be called after them.
+  void reclaim() noexcept;
 
   // Bytes held by chunks, and those of them no document uses.
   std::size_t chunk_bytes() const noexcept { return chunk_bytes_; }
@@ -65,10 +66,6 @@ class DocumentList {
   // so that many small inserts still fill few of them.
   PackedBuffer& room_for(std::size_t bytes);
   void add_chunk(PackedBuffer chunk);
-  // Once garbage outweighs the documents, copies them into one new chunk; kept as it is when
-  // memory runs short.
-  void compact_if_wasteful() noexcept;
-
   std::vector<PackedBuffer> chunks_;  // appended to only within their capacity: never moved
   std::vector<PackedValue> slots_;
   std::size_t chunk_bytes_ = 0;

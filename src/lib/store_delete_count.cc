@@ -27,6 +27,7 @@ Result<std::size_t> Store::delete_matching(std::string_view name, const Object& 
   std::size_t removed = answer->positions.size();
   if (removed == 0) return removed;  // nothing changed: the cached answers still hold
   collection.value()->documents.remove(answer->positions);
+  collection.value()->documents.reclaim();
   changed(name, *collection.value());
   return removed;
 }

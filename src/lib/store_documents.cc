@@ -292,20 +292,18 @@ Status Store::update_documents(std::string_view name, Collection& collection,
   // A document whose numbers alone change is changed in place; any other is rebuilt whole. The
   // rebuilt ones are made before the first change, so running out of memory changes nothing.
   InPlaceUpdate in_place(update);
-  std::vector<std::uint32_t> changed_in_place;
+  std::vector<InPlaceUpdate::Write> writes;
   DocumentList::Replacement rebuilt;
   for (std::uint32_t i : selected) {
-    if (in_place.fits(documents[i].as_object())) {
-      changed_in_place.push_back(i);
-      continue;
-    }
+    if (in_place.plan(documents[i].as_object(), writes)) continue;
     Value document = unpack(documents[i]);
     apply_update(update, document.as_object());
     rebuilt.stage(i, document);
   }
+  // Nothing below can fail, and the rebuilt documents are not among those written in place.
   documents.commit(std::move(rebuilt));
-  // Nothing below can fail.
-  for (std::uint32_t i : changed_in_place) in_place.apply(documents.bytes_of(i));
+  InPlaceUpdate::apply(writes);
+  documents.reclaim();
   changed(name, collection);
   return Status();
 }

@@ -158,64 +158,67 @@ Value PreparedUpdate::copy_of(std::size_t index) {
   return engine_.conditions()[index].value;
 }
 
-InPlaceUpdate::InPlaceUpdate(const QueryEngine<UpdateOperator>& engine) : engine_(engine) {
-  pending_.reserve(engine.conditions().size());
-}
-
-bool InPlaceUpdate::fits(PackedObject document) {
-  pending_.clear();
-  return run<false>(document);
-}
-
-void InPlaceUpdate::apply(char* document) { run<true>(PackedObject(document)); }
-
-template <bool kWrite>
-bool InPlaceUpdate::run(PackedObject document) {
+bool InPlaceUpdate::plan(PackedObject document, std::vector<Write>& writes) const {
+  std::size_t first = writes.size();
   for (const Condition<UpdateOperator>& condition : engine_.conditions()) {
     std::optional<PackedValue> field = packed_field(document, condition.fields);
     if (!field) continue;
-    // The field as an earlier condition left it: only ever a number when it changed.
+    // The field as earlier conditions left it: only ever a number where one changed it.
     std::optional<Number> number;
-    if (field->is_number()) number = field->as_number();
-    if constexpr (!kWrite) {
-      for (const auto& [at, put] : pending_) {
-        if (at == field->data()) number = put;
-      }
+    Write* earlier = nullptr;
+    for (std::size_t i = first; i < writes.size(); ++i) {
+      if (writes[i].at == field->data()) earlier = &writes[i];
     }
-    std::optional<Number> result;
+    if (earlier != nullptr) {
+      number = earlier->number;
+    } else if (field->is_number()) {
+      number = field->as_number();
+    }
+    Number result = Number::from_unsigned(0);
     switch (condition.op) {
       case UpdateOperator::Set:
-        if (!number || !condition.value.is_number()) return false;
+        if (!number || !condition.value.is_number()) {
+          writes.erase(writes.begin() + static_cast<std::ptrdiff_t>(first), writes.end());
+          return false;
+        }
         result = condition.value.as_number();
         break;
       case UpdateOperator::Add:
       case UpdateOperator::Substract:
       case UpdateOperator::Increment:
       case UpdateOperator::Decrement: {
-        bool by_operand = condition.op == UpdateOperator::Add ||
-                          condition.op == UpdateOperator::Substract;
+        bool by_operand =
+            condition.op == UpdateOperator::Add || condition.op == UpdateOperator::Substract;
         if (!number || (by_operand && !condition.value.is_number())) continue;
         double step = by_operand ? condition.value.as_number().to_double() : 1.0;
         bool adds = condition.op == UpdateOperator::Add || condition.op == UpdateOperator::Increment;
         double sum = adds ? number->to_double() + step : number->to_double() - step;
-        if (!std::isfinite(sum)) return false;  // null takes less room than a number
+        if (!std::isfinite(sum)) {  // null takes less room than a number
+          writes.erase(writes.begin() + static_cast<std::ptrdiff_t>(first), writes.end());
+          return false;
+        }
         result = Number::from_float(sum);
         break;
       }
-      case UpdateOperator::Delete:
-        return false;
       case UpdateOperator::Push:
       case UpdateOperator::Pull:
-        if (field->is_array()) return false;
-        continue;
+        if (!field->is_array()) continue;
+        [[fallthrough]];
+      case UpdateOperator::Delete:
+        writes.erase(writes.begin() + static_cast<std::ptrdiff_t>(first), writes.end());
+        return false;
     }
-    if constexpr (kWrite) {
-      packed::write_number(const_cast<char*>(field->data()), *result);
+    if (earlier != nullptr) {
+      earlier->number = result;
     } else {
-      pending_.emplace_back(field->data(), *result);
+      writes.push_back(Write{field->data(), result});
     }
   }
   return true;
+}
+
+void InPlaceUpdate::apply(const std::vector<Write>& writes) noexcept {
+  for (const Write& write : writes) packed::write_number(const_cast<char*>(write.at), write.number);
 }
 
 int deepest_set(const QueryEngine<UpdateOperator>& engine) noexcept {

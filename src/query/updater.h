@@ -71,22 +71,22 @@ class PreparedUpdate {
 // those change a document without changing its size, so they are made on its bytes in place.
 class InPlaceUpdate {
  public:
-  explicit InPlaceUpdate(const QueryEngine<UpdateOperator>& engine);
+  explicit InPlaceUpdate(const QueryEngine<UpdateOperator>& engine) : engine_(engine) {}
 
+  // Where a number goes, and the number.
+  struct Write {
+    const char* at;
+    Number number;
+  };
   // Whether apply_update would change `document` only by replacing numbers with numbers (or not
-  // at all). Changes nothing.
-  bool fits(PackedObject document);
-  // Makes those changes to the packed object at `document`, for which fits() held.
-  void apply(char* document);
+  // at all). If so, appends those changes to `writes`, one per number changed, else leaves it as
+  // it was. Changes nothing.
+  bool plan(PackedObject document, std::vector<Write>& writes) const;
+  // Makes the changes planned, in the bytes they name.
+  static void apply(const std::vector<Write>& writes) noexcept;
 
  private:
-  // Runs the conditions; with kWrite each new number is written at once, otherwise it is kept in
-  // pending_ so that later conditions see it. False at the first change of another kind.
-  template <bool kWrite>
-  bool run(PackedObject document);
-
   const QueryEngine<UpdateOperator>& engine_;
-  std::vector<std::pair<const char*, Number>> pending_;  // where, and the number put there
 };
 
 // How deeply the Sets of `engine` can nest a document: for each Set, the objects that hold its

@@ -261,8 +261,12 @@ class PackedObject {
     while (p != end) {
       const char* value;
       std::string_view candidate = packed::member_key(p, value);
-      if (candidate.size() == key.size() && std::memcmp(candidate.data(), key.data(), key.size()) == 0)
+      // The first byte rules out nearly every other key of the same length without a call.
+      if (candidate.size() == key.size() &&
+          (key.empty() || (candidate[0] == key[0] &&
+                           std::memcmp(candidate.data(), key.data(), key.size()) == 0))) {
         return PackedValue(value);
+      }
       p = value + packed::value_size(value);
     }
     return std::nullopt;
