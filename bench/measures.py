@@ -12,7 +12,9 @@ import time
 from dataclasses import dataclass
 from typing import Callable, Optional
 
+import duckdb
 import orjson
+import polars as pl
 from tinydb import TinyDB, where
 from tinydb.storages import MemoryStorage
 
@@ -22,6 +24,8 @@ from data import iter_documents, make_documents
 # About 1 % of the documents match; both sides of each comparison ask exactly this.
 SELECTIVE_QUERY = {"score": {"$gte": 99.0}}
 SELECTIVE_SQL = "SELECT doc FROM docs WHERE json_extract(doc, '$.score') >= 99.0"
+SELECTIVE_EXPRESSION = pl.col("score") >= 99.0
+SELECTIVE_COLUMNS_SQL = "SELECT * FROM docs WHERE score >= 99.0"
 # 100 ids spread over the collection, and a name prefix that about 1 % of the documents have.
 IN_QUERY = {"id": {"$in": list(range(0, 100_000, 1000))}}
 IN_IDS = set(IN_QUERY["id"]["$in"])
@@ -69,7 +73,7 @@ class Measure:
     peer_name: str
     zarvel: Callable[[], object]
     peer: Callable[[], object]
-    goal: float  # highest acceptable zarvel / peer ratio
+    goal: Optional[float]  # highest acceptable zarvel / peer ratio; None for an informational row
     zarvel_setup: Optional[Callable[[], None]] = None
     peer_setup: Optional[Callable[[], None]] = None
     note: str = ""
@@ -116,6 +120,7 @@ class Corpus(StoredFile):
             self.blob = orjson.dumps(self.documents)
             self.store.insert_many(COLLECTION, self.documents)
         else:
+            self.documents = None
             documents = iter_documents(count)
             while chunk := list(itertools.islice(documents, _CHUNK)):
                 self.store.insert_many(COLLECTION, chunk)
@@ -125,6 +130,8 @@ class Corpus(StoredFile):
         self._fresh = None
         self._sqlite = None
         self._tinydb = None
+        self._polars = None
+        self._duckdb = None
 
     def sqlite(self):
         if self._sqlite is None:
@@ -138,6 +145,36 @@ class Corpus(StoredFile):
             self._tinydb = TinyDB(storage=MemoryStorage)
             self._tinydb.insert_multiple(self.documents)
         return self._tinydb
+
+    def polars(self):
+        if self._polars is None:
+            if self.documents is not None:
+                self._polars = pl.from_dicts(self.documents)
+            else:
+                # The same documents a chunk of dicts at a time, as the store was filled.
+                documents = iter_documents(self.count)
+                chunks = iter(lambda: list(itertools.islice(documents, _CHUNK)), [])
+                self._polars = pl.concat([pl.from_dicts(chunk) for chunk in chunks], rechunk=True)
+        return self._polars
+
+    def polars_find(self):
+        return self.polars().filter(SELECTIVE_EXPRESSION).to_dicts()
+
+    def polars_update(self):
+        self._polars = self.polars().with_columns(pl.col("visits") + 1)
+
+    def duckdb(self):
+        if self._duckdb is None:
+            # From the collection file, as a user holding JSON would; from the polars frame it
+            # would need pyarrow besides.
+            self._duckdb = duckdb.connect()
+            self._duckdb.execute("CREATE TABLE docs AS SELECT * FROM read_json(?)", [self.file])
+        return self._duckdb
+
+    def duckdb_find(self):
+        cursor = self.duckdb().execute(SELECTIVE_COLUMNS_SQL)
+        names = [column[0] for column in cursor.description]
+        return [dict(zip(names, values, strict=True)) for values in cursor.fetchall()]
 
     def fresh_store(self):
         """Drops the previous fresh store (untimed) and opens an empty one."""
@@ -191,6 +228,7 @@ def table(small, large):
                 lambda: large.store.find(COLLECTION, SELECTIVE_QUERY),
                 lambda: [d for d in large.documents if d["score"] >= 99.0], 1 / 5,
                 zarvel_setup=large.store.clear_cache),
+        *peer_database_measures(large),
         Measure("find 1% uncached " + big, "sqlite3 json_extract",
                 lambda: large.store.find(COLLECTION, SELECTIVE_QUERY),
                 lambda: [json.loads(r[0]) for r in large.sqlite().execute(SELECTIVE_SQL)], 1 / 20,
@@ -213,6 +251,8 @@ def table(small, large):
         Measure("write " + big, DURABLE_WRITE, lambda: large.store.write(COLLECTION), large.write_peer_file,
                 1.0),
         Measure("update $inc " + big, "Python loop", large.update_store, large.update_dicts, 1 / 5),
+        Measure("update $inc " + big, "polars with_columns", large.update_store, large.polars_update, 1.5,
+                peer_setup=large.polars),
         Measure("count 1% uncached " + big, "len(list comprehension)",
                 lambda: large.store.count(COLLECTION, SELECTIVE_QUERY),
                 lambda: len([d for d in large.documents if d["score"] >= 99.0]), 1 / 3,
@@ -224,6 +264,25 @@ def table(small, large):
                 lambda: [d for d in large.documents if not d["score"] >= 99.0], 1 / 3,
                 zarvel_setup=large.filled_fresh_store),
     ]
+
+
+def peer_database_measures(corpus):
+    """The selective query against the column stores, which hold the same documents."""
+    size = "%dk" % (corpus.count // 1000)
+    return [
+        Measure("find 1% uncached " + size, "polars filter+to_dicts",
+                lambda: corpus.store.find(COLLECTION, SELECTIVE_QUERY), corpus.polars_find, 1.0,
+                zarvel_setup=corpus.store.clear_cache, peer_setup=corpus.polars),
+        # Informational: no goal is set against DuckDB; the row shows where zarvel stands.
+        Measure("find 1% uncached " + size, "DuckDB query as dicts",
+                lambda: corpus.store.find(COLLECTION, SELECTIVE_QUERY), corpus.duckdb_find, None,
+                zarvel_setup=corpus.store.clear_cache, peer_setup=corpus.duckdb),
+    ]
+
+
+def huge_table(huge):
+    """The rows whose goals hold at 1M documents too, for a run whose main table is at 100k."""
+    return peer_database_measures(huge)
 
 
 def cached_find_measure(small, huge):
@@ -272,7 +331,8 @@ def real_document_table(doc):
 
 
 def rss_bytes_per_document(kind, count):
-    """Resident growth per document of `kind` ("zarvel" or "dicts"), measured in a fresh process."""
+    """Resident growth per document of `kind` ("zarvel", "dicts" or "polars"), measured in a fresh
+    process."""
     probe = os.path.join(os.path.dirname(os.path.abspath(__file__)), "rss_probe.py")
     out = subprocess.run([sys.executable, probe, kind, str(count)], check=True,
                          capture_output=True, text=True).stdout

@@ -7,6 +7,10 @@ def _figure(value, unit):
     return "%.0f B/doc" % value if unit == "bytes" else "%.2f ms" % (value * 1e3)
 
 
+def _goal(goal):
+    return "-" if goal is None else "<= %.3fx" % goal
+
+
 def _print_lines(header, lines):
     lines = [header] + lines
     widths = [max(len(line[i]) for line in lines) for i in range(len(header))]
@@ -21,7 +25,7 @@ def print_table(rows, title=None):
         print(title)
     _print_lines(("measure", "peer", "zarvel", "peer time", "ratio", "goal", "met"), [
         (r["measure"], r["peer"], _figure(r["zarvel"], r["unit"]), _figure(r["peer_value"], r["unit"]),
-         "%.3fx" % r["ratio"], "<= %.3fx" % r["goal"], "yes" if r["met"] else "NO")
+         "%.3fx" % r["ratio"], _goal(r["goal"]), {True: "yes", False: "NO", None: "-"}[r["met"]])
         for r in rows])
     for r in rows:
         if r["note"]:
@@ -54,16 +58,18 @@ def _plot_ratios(ax, rows, real_rows):
     shown = rows + real_rows
     labels = ["%s\nvs %s" % (r["measure"], r["peer"]) for r in shown]
     positions = range(len(shown))
-    colors = [to_rgba("tab:green" if r["met"] else "tab:red", 1.0 if n < len(rows) else 0.45)
-              for n, r in enumerate(shown)]
+    hue = {True: "tab:green", False: "tab:red", None: "tab:grey"}
+    colors = [to_rgba(hue[r["met"]], 1.0 if n < len(rows) else 0.45) for n, r in enumerate(shown)]
     ax.barh(positions, [r["ratio"] for r in shown], color=colors, label="zarvel / peer")
-    ax.scatter([r["goal"] for r in shown], positions, marker="|", s=400, color="black", label="goal (at most)")
+    goals = [(r["goal"], n) for n, r in enumerate(shown) if r["goal"] is not None]
+    ax.scatter([g for g, _ in goals], [n for _, n in goals], marker="|", s=400, color="black",
+               label="goal (at most)")
     if real_rows:
         ax.axhline(len(rows) - 0.5, color="grey", linewidth=0.8)
     ax.set_yticks(list(positions), labels, fontsize=7)
     ax.invert_yaxis()
     ax.set_xscale("log")
-    ax.set_xlabel("ratio, zarvel / peer (lower is better; pale: real documents)")
+    ax.set_xlabel("ratio, zarvel / peer (lower is better; pale: real documents; grey: no goal)")
     ax.legend(loc="lower right", fontsize=7)
 
 
