@@ -129,7 +129,7 @@ def main():
     zarvel_bytes = measures.rss_bytes_per_document("zarvel", large_count)
     memory = "resident memory %dk" % (large_count // 1000)
     note = "growth of /proc/self/statm resident size, each side in a fresh process"
-    rows.append(row(memory, "Python dicts", 0.5, zarvel_bytes,
+    rows.append(row(memory, "Python dicts", 0.25, zarvel_bytes,
                     measures.rss_bytes_per_document("dicts", large_count), unit="bytes", note=note))
     rows.append(row(memory, "polars DataFrame", 1.0, zarvel_bytes,
                     measures.rss_bytes_per_document("polars", large_count), unit="bytes",
