@@ -19,6 +19,7 @@ TEST(UpdaterTest, ChangesOnlyExistingFields) {
     const char* before;
     const char* after;
   };
+  int in_place = 0;
   const std::vector<Case> cases = {
       // Numbers: $inc and $dec ignore their operand and always make a float; a non-number stays.
       {R"({})", R"({"n": 5})", R"({"n": 5})"},
@@ -81,7 +82,20 @@ TEST(UpdaterTest, ChangesOnlyExistingFields) {
     apply_update(engine.value(), document);
     Object expected = json_object(c.after);
     EXPECT_TRUE(document == expected) << show(document) << " vs " << show(expected);
+
+    // Where the update only puts numbers in place of numbers, the packed form changes in place
+    // to the same result.
+    PackedBuffer packed;
+    pack(Value(json_object(c.before)), packed);
+    std::vector<InPlaceUpdate::Write> writes;
+    if (InPlaceUpdate(engine.value()).plan(PackedValue(packed.data()).as_object(), writes)) {
+      ++in_place;
+      InPlaceUpdate::apply(writes);
+      EXPECT_EQ(show(unpack(PackedValue(packed.data()))), show(expected));
+    }
   }
+  // The numeric cases above, and those that change nothing.
+  EXPECT_EQ(in_place, 28);
 }
 
 TEST(UpdaterTest, SetStoresItsOwnCopy) {
