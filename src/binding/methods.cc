@@ -162,7 +162,7 @@ PyObject* insert(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
     if (!valid_name_or_raise(name)) return nullptr;
     Value document;
     if (!convert_or_panic(bound[1], kDocumentConversion, document)) return nullptr;
-    return none_or_raise(store.insert_in_collection(name, std::move(document)));
+    return none_or_raise(store.insert_in_collection(name, packed_copy(document)));
   });
 }
 
@@ -177,7 +177,7 @@ PyObject* insert_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     if (!valid_name_or_raise(name)) return nullptr;
     Value documents;
     if (!convert_or_panic(bound[1], kDocumentListConversion, documents)) return nullptr;
-    return none_or_raise(store.insert_in_collection(name, std::move(documents)));
+    return none_or_raise(store.insert_in_collection(name, packed_copy(documents)));
   });
 }
 

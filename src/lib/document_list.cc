@@ -47,15 +47,21 @@ void DocumentList::adopt(PackedBuffer buffer, PackedArray documents) {
 }
 
 void DocumentList::append(PackedArray documents) {
-  std::size_t bytes = body_bytes(documents);
-  slots_.reserve(slots_.size() + documents.size());
+  append_run(documents.begin().data(), body_bytes(documents), documents.size());
+}
+
+void DocumentList::append(PackedValue document) {
+  append_run(document.data(), document.size(), 1);
+}
+
+void DocumentList::append_run(const char* first, std::size_t bytes, std::size_t count) {
+  slots_.reserve(slots_.size() + count);
   PackedBuffer& chunk = room_for(bytes);
   // Nothing below can fail: the chunk has room, so it is not moved.
-  const char* first = documents.begin().data();
   char* copy = chunk.extend(bytes);
-  std::memcpy(copy, first, bytes);
+  if (bytes != 0) std::memcpy(copy, first, bytes);
   chunk_bytes_ += bytes;
-  for (PackedValue document : documents) slots_.emplace_back(copy + (document.data() - first));
+  for (const char* p = copy; p != copy + bytes; p += packed::value_size(p)) slots_.emplace_back(p);
 }
 
 void DocumentList::remove(std::span<const std::uint32_t> positions) noexcept {

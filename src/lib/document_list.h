@@ -30,9 +30,10 @@ class DocumentList {
   // Takes `buffer` as a chunk and appends `documents`, which lie in it, without copying them.
   // The rest of the buffer counts as garbage. Throws std::bad_alloc, and then nothing changed.
   void adopt(PackedBuffer buffer, PackedArray documents);
-  // Appends a copy of each element of `documents`. Throws std::bad_alloc, and then nothing
-  // changed.
+  // Appends a copy of each element of `documents`, or of `document`. Throws std::bad_alloc, and
+  // then nothing changed.
   void append(PackedArray documents);
+  void append(PackedValue document);
 
   // Removes the documents at `positions` (ascending), keeping the order of the others.
   // Allocates nothing.
@@ -65,6 +66,8 @@ class DocumentList {
   // A chunk for at least `bytes` more, the last one when it has room: chunks grow geometrically,
   // so that many small inserts still fill few of them.
   PackedBuffer& room_for(std::size_t bytes);
+  // Appends a copy of the `count` documents packed one after another in [first, first + bytes).
+  void append_run(const char* first, std::size_t bytes, std::size_t count);
   void add_chunk(PackedBuffer chunk);
   std::vector<PackedBuffer> chunks_;  // appended to only within their capacity: never moved
   std::vector<PackedValue> slots_;

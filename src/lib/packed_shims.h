@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "lib/collection_file.h"
 #include "value/packed.h"
 
 namespace zarvel {
@@ -16,6 +17,18 @@ inline std::vector<Value> unpack_all(std::span<const PackedValue> documents) {
 
 inline Array unpack_array(std::span<const PackedValue> documents) {
   return Array(unpack_all(documents));
+}
+
+inline PackedBuffer packed_copy(const Value& value) {
+  PackedBuffer buffer;
+  pack(value, buffer);
+  return buffer;
+}
+
+inline Result<PackedBuffer> read_packed_document(const std::string& path, Interrupt& interrupt) {
+  Result<Value> content = read_document(path, interrupt);
+  if (!content.ok()) return std::move(content).status();
+  return packed_copy(content.value());
 }
 
 }  // namespace zarvel

@@ -49,10 +49,11 @@ class Store {
   // kNotFound "Collection with name '<name>' not found on disk" when there is no file.
   Status update_in_memory_collections(std::string_view name);
 
-  // Appends `value` to the collection, or each element when it is an array. A missing collection
+  // Appends `documents` (one packed value) to the collection, or each element when it is an
+  // array. A missing collection
   // is loaded from its file, or created when it has none. kWrongType "documents[<i>]: '<type>'
   // object is not a document" for an element that is not an object, and nothing is appended.
-  Status insert_in_collection(std::string_view name, Value value);
+  Status insert_in_collection(std::string_view name, const PackedBuffer& documents);
   // Appends the documents of an import file whose members name collections: all or nothing, since
   // every collection is loaded or created before the first document is appended. Like
   // insert_in_collection, refuses what is not an object, as "<collection>[<i>]: ...".
@@ -155,7 +156,7 @@ class Store {
   Result<SharedCollection> collection_for_insert(std::string_view name, bool& created);
   // Appends `value`, or each element when it is an array, and forgets the collection's cached
   // answers.
-  void append(std::string_view name, Collection& collection, const Value& value);
+  void append(std::string_view name, Collection& collection, PackedValue value);
   // Marks a change of the collection's documents: its cached answers are dropped and can no
   // longer be mistaken for current ones.
   void changed(std::string_view name, Collection& collection);

@@ -19,7 +19,8 @@ namespace zarvel {
 namespace {
 
 // The name a Python caller knows the kind of `value` by.
-std::string_view python_type_name(const Value& value) noexcept {
+template <class Document>
+std::string_view python_type_name(const Document& value) noexcept {
   switch (value.kind()) {
     case Kind::kNull:
       return "NoneType";
@@ -37,38 +38,24 @@ std::string_view python_type_name(const Value& value) noexcept {
   return "";
 }
 
-Status not_a_document(std::string label, const Value& value) {
+template <class Document>
+Status not_a_document(std::string label, const Document& value) {
   return Status::wrong_type(std::move(label) + ": '" + std::string(python_type_name(value)) +
                             "' object is not a document");
 }
 
 // What an insert of `value` (a document, or an array of them) appends must be objects: anything
 // else could never be matched, updated or deleted. kWrongType names the first that is not.
-Status check_documents(std::string_view label, const Value& value) {
+Status check_documents(std::string_view label, PackedValue value) {
   if (!value.is_array())
     return value.is_object() ? Status() : not_a_document(std::string(label), value);
-  const Array& documents = value.as_array();
-  for (std::size_t i = 0; i < documents.size(); ++i) {
-    if (!documents[i].is_object())
-      return not_a_document(std::string(label) + "[" + std::to_string(i) + "]", documents[i]);
+  std::size_t i = 0;
+  for (PackedValue document : value.as_array()) {
+    if (!document.is_object())
+      return not_a_document(std::string(label) + "[" + std::to_string(i) + "]", document);
+    ++i;
   }
   return Status();
-}
-
-// `value` packed as an array of documents: itself when it is an array, else the one document.
-PackedBuffer packed_documents(const Value& value) {
-  PackedBuffer out;
-  if (value.is_array()) {
-    pack(value, out);
-    return out;
-  }
-  std::size_t size = packed_size(value);
-  char* header = out.extend(packed::kContainerHeaderSize);
-  header[0] = static_cast<char>(PackedTag::kArray);
-  packed::store_u32(header + 1, static_cast<std::uint32_t>(size));
-  packed::store_u32(header + 5, 1);
-  pack(value, out);
-  return out;
 }
 
 }  // namespace
@@ -92,9 +79,12 @@ Result<SharedCollection> Store::collection_for_insert(std::string_view name, boo
   return Status::internal_none();
 }
 
-void Store::append(std::string_view name, Collection& collection, const Value& value) {
-  PackedBuffer packed = packed_documents(value);
-  collection.documents.append(PackedValue(packed.data()).as_array());
+void Store::append(std::string_view name, Collection& collection, PackedValue value) {
+  if (value.is_array()) {
+    collection.documents.append(value.as_array());
+  } else {
+    collection.documents.append(value);
+  }
   changed(name, collection);
 }
 
@@ -103,53 +93,52 @@ void Store::changed(std::string_view name, Collection& collection) {
   cache_.invalidate(name);
 }
 
-Status Store::insert_in_collection(std::string_view name, Value value) {
+Status Store::insert_in_collection(std::string_view name, const PackedBuffer& documents) {
+  PackedValue value(documents.data());
   if (Status checked = check_documents("documents", value); !checked.ok()) return checked;
   bool created = false;
   Result<SharedCollection> collection = collection_for_insert(name, created);
   if (!collection.ok()) return std::move(collection).status();
-  append(name, *collection.value(), std::move(value));
+  append(name, *collection.value(), value);
   return Status();
 }
 
 Status Store::load_from_document(const std::string& path) {
-  Result<Value> content = read_document(path, *interrupt_);
+  Result<PackedBuffer> content = read_packed_document(path, *interrupt_);
   if (!content.ok()) return std::move(content).status();
-  Value& document = content.value();
+  PackedValue document(content.value().data());
   if (!document.is_object()) return Status::internal_none();
-  Object& members = document.as_object();
-  for (const Object::Member& member : members) {
+  PackedObject members = document.as_object();
+  for (PackedMember member : members) {
     if (Status valid = validate_collection_name(member.key); !valid.ok()) return valid;
-    if (Status checked = check_documents(member.key.view(), member.value); !checked.ok())
-      return checked;
+    if (Status checked = check_documents(member.key, member.value); !checked.ok()) return checked;
   }
   // Every collection is loaded or created before the first document is appended, and those
   // created here are dropped again when a later one fails: a failed import changes nothing.
   std::vector<SharedCollection> targets;
   std::vector<std::string_view> created_names;
-  for (const Object::Member& member : members) {
+  for (PackedMember member : members) {
     bool created = false;
-    Result<SharedCollection> target = collection_for_insert(member.key.view(), created);
-    if (created) created_names.push_back(member.key.view());
+    Result<SharedCollection> target = collection_for_insert(member.key, created);
+    if (created) created_names.push_back(member.key);
     if (!target.ok()) {
       for (std::string_view name : created_names) (void)drop_collection(name);
       return std::move(target).status();
     }
     targets.push_back(std::move(target).value());
   }
-  for (std::size_t i = 0; i < targets.size(); ++i) {
-    Object::Member& member = members.begin()[i];
-    append(member.key.view(), *targets[i], std::move(member.value));
-  }
+  std::size_t i = 0;
+  for (PackedMember member : members) append(member.key, *targets[i++], member.value);
   return Status();
 }
 
 Status Store::insert_many_from_document(std::string_view name, const std::string& path) {
   if (Status valid = validate_collection_name(name); !valid.ok()) return valid;
-  Result<Value> content = read_document(path, *interrupt_);
+  Result<PackedBuffer> content = read_packed_document(path, *interrupt_);
   if (!content.ok()) return std::move(content).status();
-  if (!content.value().is_array()) return Status::bad_content("Document is not an array");
-  return insert_in_collection(name, std::move(content).value());
+  if (!PackedValue(content.value().data()).is_array())
+    return Status::bad_content("Document is not an array");
+  return insert_in_collection(name, content.value());
 }
 
 Result<Store::Found> Store::find(std::string_view name, const Object* query,

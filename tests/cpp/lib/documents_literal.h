@@ -6,6 +6,12 @@
 
 namespace zarvel::testing {
 
+inline PackedBuffer packed(const Value& value) {
+  PackedBuffer buffer;
+  pack(value, buffer);
+  return buffer;
+}
+
 inline DocumentList document_list(const Value& array) {
   PackedBuffer packed;
   pack(array, packed);

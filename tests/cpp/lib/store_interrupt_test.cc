@@ -127,7 +127,7 @@ TEST_F(StoreInterruptTest, StoppedOperationsChangeNothing) {
       Store& store = opened.value();
       // Memory that differs from the files, so a write that went through would show.
       for (std::string_view collection : {"c", "d"}) {
-        ASSERT_TRUE(store.insert_in_collection(collection, json(R"({"a": -1})")).ok());
+        ASSERT_TRUE(store.insert_in_collection(collection, testing::packed(json(R"({"a": -1})"))).ok());
       }
       Array c_before = documents(store, "c");
       Array d_before = documents(store, "d");
