@@ -10,24 +10,6 @@
 
 namespace zarvel {
 
-Number Number::from_float(double d) noexcept {
-  return Number(Form::kFloat, std::bit_cast<std::uint64_t>(d));
-}
-
-double Number::as_float() const noexcept { return std::bit_cast<double>(bits_); }
-
-double Number::to_double() const noexcept {
-  switch (form_) {
-    case Form::kUnsigned:
-      return static_cast<double>(bits_);
-    case Form::kNegative:
-      return static_cast<double>(static_cast<std::int64_t>(bits_));
-    case Form::kFloat:
-      break;
-  }
-  return as_float();
-}
-
 bool operator==(const Number& a, const Number& b) noexcept {
   if (a.form_ != b.form_) return false;
   if (a.form_ == Number::Form::kFloat) return a.as_float() == b.as_float();

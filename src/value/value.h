@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -42,7 +43,9 @@ class Number {
   static Number from_int64(std::int64_t i) noexcept {
     return i < 0 ? from_negative(i) : from_unsigned(static_cast<std::uint64_t>(i));
   }
-  static Number from_float(double d) noexcept;
+  static Number from_float(double d) noexcept {
+    return Number(Form::kFloat, std::bit_cast<std::uint64_t>(d));
+  }
   // The number whose form and payload bits() are these, as a packed value stores them.
   static Number from_parts(Form form, std::uint64_t bits) noexcept { return Number(form, bits); }
 
@@ -50,9 +53,19 @@ class Number {
   bool is_float() const noexcept { return form_ == Form::kFloat; }
   std::uint64_t as_unsigned() const noexcept { return bits_; }
   std::int64_t as_negative() const noexcept { return static_cast<std::int64_t>(bits_); }
-  double as_float() const noexcept;
-  // The nearest double, whatever the form.
-  double to_double() const noexcept;
+  double as_float() const noexcept { return std::bit_cast<double>(bits_); }
+  // The nearest double, whatever the form. Inline: every ordering test of a scan asks for it.
+  double to_double() const noexcept {
+    switch (form_) {
+      case Form::kUnsigned:
+        return static_cast<double>(bits_);
+      case Form::kNegative:
+        return static_cast<double>(static_cast<std::int64_t>(bits_));
+      case Form::kFloat:
+        break;
+    }
+    return as_float();
+  }
   // The raw 64 bits of the payload: the unsigned value, the two's complement, or the IEEE bits.
   std::uint64_t bits() const noexcept { return bits_; }
 
