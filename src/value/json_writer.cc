@@ -136,7 +136,8 @@ bool write_number(Number n, BufferedWriter& out) {
 }
 
 // Null, a boolean, a number or a string; false for anything else.
-inline bool write_scalar(const Value& value, BufferedWriter& out) {
+template <class Document>
+inline bool write_scalar(const Document& value, BufferedWriter& out) {
   switch (value.kind()) {
     case Kind::kNull:
       return out.put(std::string_view("null"));
@@ -151,30 +152,32 @@ inline bool write_scalar(const Value& value, BufferedWriter& out) {
   }
 }
 
-// Writes a value and what it holds. It counts the arrays and objects that may still open:
-// running out fails the write as a failing sink would, since nothing deeper can be read back,
-// and it keeps the recursion bounded. Scalars are written in place, so only arrays and objects
-// cost a call.
+// Writes a value and what it holds, of either form (`const Value&` or `PackedValue`, which read
+// alike). It counts the arrays and objects that may still open: running out fails the write as a
+// failing sink would, since nothing deeper can be read back, and it keeps the recursion bounded.
+// Scalars are written in place, so only arrays and objects cost a call.
+template <class Document>
 class ValueWriter {
  public:
   ValueWriter(BufferedWriter& out, int levels_left) noexcept
       : out_(out), levels_left_(levels_left) {}
 
-  bool write(const Value& value) {
+  bool write(const Document& value) {
     if (value.is_array()) return write_array(value.as_array());
     if (value.is_object()) return write_object(value.as_object());
     return write_scalar(value, out_);
   }
 
  private:
-  bool write_item(const Value& value) {
+  bool write_item(const Document& value) {
     return value.kind() < Kind::kArray ? write_scalar(value, out_) : write(value);
   }
 
-  bool write_array(const Array& array) {
+  template <class ArrayView>
+  bool write_array(const ArrayView& array) {
     if (levels_left_-- == 0 || !out_.put('[')) return false;
     bool first = true;
-    for (const Value& element : array) {
+    for (auto&& element : array) {
       if (!first && !out_.put(',')) return false;
       first = false;
       if (!write_item(element)) return false;
@@ -183,13 +186,15 @@ class ValueWriter {
     return out_.put(']');
   }
 
-  bool write_object(const Object& object) {
+  template <class ObjectView>
+  bool write_object(const ObjectView& object) {
     if (levels_left_-- == 0 || !out_.put('{')) return false;
     bool first = true;
-    for (const Object::Member& member : object) {
+    for (auto&& member : object) {
       if (!first && !out_.put(',')) return false;
       first = false;
-      if (!write_string(member.key, out_) || !out_.put(':') || !write_item(member.value)) {
+      if (!write_string(std::string_view(member.key), out_) || !out_.put(':') ||
+          !write_item(member.value)) {
         return false;
       }
     }
@@ -201,21 +206,30 @@ class ValueWriter {
   int levels_left_;
 };
 
-}  // namespace
-
-bool write_json(const Value& value, BufferedWriter& out, int enclosing_levels) {
-  return ValueWriter(out, kMaxNestingDepth - enclosing_levels).write(value);
-}
-
-std::string to_json(const Value& value) {
+template <class Document>
+std::string document_text(const Document& value) {
   std::string text;
   StringSink sink(text);
   BufferedWriter out(sink);
   // A string sink cannot fail.
-  (void)write_json(value, out);
+  (void)ValueWriter<Document>(out, kMaxNestingDepth).write(value);
   (void)out.flush();
   return text;
 }
+
+}  // namespace
+
+bool write_json(const Value& value, BufferedWriter& out, int enclosing_levels) {
+  return ValueWriter<Value>(out, kMaxNestingDepth - enclosing_levels).write(value);
+}
+
+bool write_json(PackedValue value, BufferedWriter& out, int enclosing_levels) {
+  return ValueWriter<PackedValue>(out, kMaxNestingDepth - enclosing_levels).write(value);
+}
+
+std::string to_json(const Value& value) { return document_text(value); }
+
+std::string to_json(PackedValue value) { return document_text(value); }
 
 void append_json_string(std::string& out, std::string_view s) {
   emit_string(s, [&out](std::string_view piece) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "value/packed.h"
 #include "value/value.h"
 
 namespace zarvel {
@@ -85,9 +86,12 @@ class BufferedWriter {
 // around the value (a collection file's array); a value that would take the text beyond
 // kMaxNestingDepth open levels fails like the sink, after writing a part of it.
 bool write_json(const Value& value, BufferedWriter& out, int enclosing_levels = 0);
+// The same for a packed value: the same text, byte for byte, as for the Value it holds.
+bool write_json(PackedValue value, BufferedWriter& out, int enclosing_levels = 0);
 
 // The same text as a string (tests, small texts); cut short for a value beyond the limit.
 std::string to_json(const Value& value);
+std::string to_json(PackedValue value);
 
 // Appends `s` as a JSON string literal (quotes and escapes by the writer's rules).
 void append_json_string(std::string& out, std::string_view s);

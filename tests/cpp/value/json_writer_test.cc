@@ -6,10 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "packed_forms.h"
 #include "value/limits.h"
 
 namespace zarvel {
 namespace {
+
+using testing::in_both_forms;
 
 Value uint(std::uint64_t u) { return Value(Number::from_unsigned(u)); }
 Value neg(std::int64_t i) { return Value(Number::from_negative(i)); }
@@ -49,7 +52,7 @@ TEST(JsonWriterTest, WritesCompactText) {
       {obj({{"k\n", arr({arr({}), obj({})})}}), "{\"k\\n\":[[],{}]}"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(to_json(c.value), c.expected);
+    in_both_forms(c.value, [&](const auto& doc) { EXPECT_EQ(to_json(doc), c.expected); });
     if (c.value.is_string()) {
       std::string appended = "<";
       append_json_string(appended, c.value.as_string());
@@ -84,41 +87,48 @@ class RecordingSink final : public ByteSink {
 TEST(JsonWriterTest, BufferedWriterGathersWritesAndKeepsRunsWhole) {
   std::string long_run(3 * kWriteBufferSize, 'x');
   std::string block_run(kWriteBufferSize + 1, 'y');
-  Value doc = arr({str("head"), str(long_run + "\n" + long_run), uint(7), str(block_run)});
-  RecordingSink sink;
-  BufferedWriter out(sink);
-  ASSERT_TRUE(write_json(doc, out));
-  ASSERT_TRUE(out.flush());
-  EXPECT_EQ(sink.all(), to_json(doc));
-  EXPECT_EQ(sink.all(),
-            "[\"head\",\"" + long_run + "\\n" + long_run + "\",7,\"" + block_run + "\"]");
-  int whole_runs = 0;
-  for (const std::string& w : sink.writes) whole_runs += w == long_run || w == block_run;
-  EXPECT_EQ(whole_runs, 3);
-  for (const std::string& w : sink.writes) EXPECT_LE(w.size(), long_run.size());
+  in_both_forms(arr({str("head"), str(long_run + "\n" + long_run), uint(7), str(block_run)}),
+                [&](const auto& doc) {
+                  RecordingSink sink;
+                  BufferedWriter out(sink);
+                  ASSERT_TRUE(write_json(doc, out));
+                  ASSERT_TRUE(out.flush());
+                  EXPECT_EQ(sink.all(), to_json(doc));
+                  EXPECT_EQ(sink.all(), "[\"head\",\"" + long_run + "\\n" + long_run + "\",7,\"" +
+                                            block_run + "\"]");
+                  int whole_runs = 0;
+                  for (const std::string& w : sink.writes)
+                    whole_runs += w == long_run || w == block_run;
+                  EXPECT_EQ(whole_runs, 3);
+                  for (const std::string& w : sink.writes) EXPECT_LE(w.size(), long_run.size());
+                });
 
   // Many small pieces reach the sink in full blocks.
-  RecordingSink blocks;
-  BufferedWriter gathered(blocks);
-  std::vector<Value> many(5000, uint(12345));
-  ASSERT_TRUE(write_json(Value(Array(many)), gathered) && gathered.flush());
-  ASSERT_GT(blocks.writes.size(), 1u);
-  for (std::size_t i = 0; i + 1 < blocks.writes.size(); ++i) {
-    EXPECT_GE(blocks.writes[i].size(), kWriteBufferSize - 8);
-  }
+  in_both_forms(Value(Array(std::vector<Value>(5000, uint(12345)))), [](const auto& doc) {
+    RecordingSink blocks;
+    BufferedWriter gathered(blocks);
+    ASSERT_TRUE(write_json(doc, gathered) && gathered.flush());
+    ASSERT_GT(blocks.writes.size(), 1u);
+    for (std::size_t i = 0; i + 1 < blocks.writes.size(); ++i) {
+      EXPECT_GE(blocks.writes[i].size(), kWriteBufferSize - 8);
+    }
+  });
 }
 
 TEST(JsonWriterTest, StopsAtTheFirstSinkFailure) {
-  RecordingSink sink(kWriteBufferSize);  // the second block fails
-  BufferedWriter out(sink);
-  EXPECT_FALSE(write_json(Value(Array(std::vector<Value>(10000, str("abcdefgh")))), out));
-  EXPECT_FALSE(out.put('x') || out.flush());
-  EXPECT_EQ(sink.calls, 2);  // nothing more reaches the sink once it has failed
-
-  RecordingSink at_flush(4);
-  BufferedWriter late(at_flush);
-  EXPECT_TRUE(write_json(str("too long"), late));
-  EXPECT_FALSE(late.flush());
+  in_both_forms(Value(Array(std::vector<Value>(10000, str("abcdefgh")))), [](const auto& doc) {
+    RecordingSink sink(kWriteBufferSize);  // the second block fails
+    BufferedWriter out(sink);
+    EXPECT_FALSE(write_json(doc, out));
+    EXPECT_FALSE(out.put('x') || out.flush());
+    EXPECT_EQ(sink.calls, 2);  // nothing more reaches the sink once it has failed
+  });
+  in_both_forms(str("too long"), [](const auto& doc) {
+    RecordingSink at_flush(4);
+    BufferedWriter late(at_flush);
+    EXPECT_TRUE(write_json(doc, late));
+    EXPECT_FALSE(late.flush());
+  });
 }
 
 // `levels` arrays, or objects, around 1.
@@ -149,13 +159,14 @@ TEST(JsonWriterTest, RefusesToNestBeyondTheLimitLikeAFailingSink) {
     for (const Case& c : cases) {
       SCOPED_TRACE(::testing::Message()
                    << c.levels << (objects ? " objects" : " arrays") << " in " << c.enclosing);
-      Value value = nested(c.levels, objects);
-      RecordingSink sink;
-      BufferedWriter out(sink);
-      EXPECT_EQ(write_json(value, out, c.enclosing), c.written);
-      if (c.written) {
-        EXPECT_TRUE(out.flush() && sink.all() == to_json(value));
-      }
+      in_both_forms(nested(c.levels, objects), [&](const auto& doc) {
+        RecordingSink sink;
+        BufferedWriter out(sink);
+        EXPECT_EQ(write_json(doc, out, c.enclosing), c.written);
+        if (c.written) {
+          EXPECT_TRUE(out.flush() && sink.all() == to_json(doc));
+        }
+      });
     }
   }
 }
