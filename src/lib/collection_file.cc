@@ -155,9 +155,19 @@ Result<std::optional<Value>> read_collection_file_if_regular(const std::string& 
   return std::optional<Value>(std::move(value).value());
 }
 
-Result<TemporaryFile> stage_collection_file(const std::string& path,
-                                            std::span<const Value> documents,
-                                            Interrupt& interrupt) {
+Status install_collection_file(TemporaryFile& staged) {
+  if (Status renamed = staged.replace_target(); !renamed.ok()) {
+    return Status::file_operation("Error renaming file: " + detailed_form(renamed));
+  }
+  return Status();
+}
+
+namespace {
+
+// Either form of document; write_json gives both the same text.
+template <class Document>
+Result<TemporaryFile> stage_documents(const std::string& path, std::span<const Document> documents,
+                                      Interrupt& interrupt) {
   Result<TemporaryFile> temporary = TemporaryFile::create(path);
   if (!temporary.ok()) {
     return Status::file_operation("Problem creating temporary file: " +
@@ -182,18 +192,36 @@ Result<TemporaryFile> stage_collection_file(const std::string& path,
   return temporary;
 }
 
-Status install_collection_file(TemporaryFile& staged) {
-  if (Status renamed = staged.replace_target(); !renamed.ok()) {
-    return Status::file_operation("Error renaming file: " + detailed_form(renamed));
-  }
-  return Status();
+template <class Document>
+Status write_documents(const std::string& path, std::span<const Document> documents,
+                       Interrupt& interrupt) {
+  Result<TemporaryFile> staged = stage_documents(path, documents, interrupt);
+  if (!staged.ok()) return std::move(staged).status();
+  return install_collection_file(staged.value());
+}
+
+}  // namespace
+
+Result<TemporaryFile> stage_collection_file(const std::string& path,
+                                            std::span<const Value> documents,
+                                            Interrupt& interrupt) {
+  return stage_documents(path, documents, interrupt);
+}
+
+Result<TemporaryFile> stage_collection_file(const std::string& path,
+                                            std::span<const PackedValue> documents,
+                                            Interrupt& interrupt) {
+  return stage_documents(path, documents, interrupt);
 }
 
 Status write_collection_file(const std::string& path, std::span<const Value> documents,
                              Interrupt& interrupt) {
-  Result<TemporaryFile> staged = stage_collection_file(path, documents, interrupt);
-  if (!staged.ok()) return std::move(staged).status();
-  return install_collection_file(staged.value());
+  return write_documents(path, documents, interrupt);
+}
+
+Status write_collection_file(const std::string& path, std::span<const PackedValue> documents,
+                             Interrupt& interrupt) {
+  return write_documents(path, documents, interrupt);
 }
 
 Status create_collection_file(const std::string& path, std::string_view content) {

@@ -9,6 +9,7 @@
 #include "base/interrupt.h"
 #include "base/status.h"
 #include "lib/temporary_file.h"
+#include "value/packed.h"
 #include "value/value.h"
 
 namespace zarvel {
@@ -43,12 +44,18 @@ Result<std::optional<Value>> read_collection_file_if_regular(
 // asked every megabyte written, and a stop is kInterrupted, before anything is renamed.
 Status write_collection_file(const std::string& path, std::span<const Value> documents,
                              Interrupt& interrupt = never_interrupted());
+// The same for packed documents, which must stay unchanged until it returns: the same text.
+Status write_collection_file(const std::string& path, std::span<const PackedValue> documents,
+                             Interrupt& interrupt = never_interrupted());
 
 // The two steps of write_collection_file, for writing several files all or nothing: the first
 // leaves the whole text synced in the temporary file (removed when it is destroyed unmoved), the
 // second renames it over `path` and syncs the directory.
 Result<TemporaryFile> stage_collection_file(const std::string& path,
                                             std::span<const Value> documents,
+                                            Interrupt& interrupt = never_interrupted());
+Result<TemporaryFile> stage_collection_file(const std::string& path,
+                                            std::span<const PackedValue> documents,
                                             Interrupt& interrupt = never_interrupted());
 Status install_collection_file(TemporaryFile& staged);
 
