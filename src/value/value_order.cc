@@ -61,8 +61,8 @@ std::weak_ordering compare_bytes(std::string_view a, std::string_view b) noexcep
                : (c > 0 ? std::weak_ordering::greater : std::weak_ordering::equivalent);
 }
 
-template <typename Range, typename CompareElements>
-std::weak_ordering compare_sequences(const Range& a, const Range& b,
+template <typename RangeA, typename RangeB, typename CompareElements>
+std::weak_ordering compare_sequences(const RangeA& a, const RangeB& b,
                                      CompareElements compare) noexcept {
   auto x = a.begin();
   auto y = b.begin();
@@ -95,7 +95,10 @@ std::weak_ordering compare_numbers(Number a, Number b) noexcept {
   return a.as_negative() <=> b.as_negative();
 }
 
-OrderPrefix order_prefix(const Value& value) noexcept {
+namespace {
+
+template <class Document>
+OrderPrefix prefix_of(const Document& value) noexcept {
   OrderPrefix prefix{static_cast<std::uint8_t>(kind_rank(value.kind()) + 1), 0};
   switch (value.kind()) {
     case Kind::kNumber: {
@@ -123,7 +126,10 @@ OrderPrefix order_prefix(const Value& value) noexcept {
   return prefix;
 }
 
-std::weak_ordering compare_values(const Value& a, const Value& b) noexcept {
+// Either form (`const Value&` or `PackedValue`) on each side; objects read their members in key
+// order in both.
+template <class A, class B>
+std::weak_ordering compare_documents(const A& a, const B& b) noexcept {
   if (a.kind() != b.kind()) return kind_rank(a.kind()) <=> kind_rank(b.kind());
   switch (a.kind()) {
     case Kind::kNull:
@@ -135,16 +141,30 @@ std::weak_ordering compare_values(const Value& a, const Value& b) noexcept {
     case Kind::kString:
       return compare_bytes(a.as_string(), b.as_string());
     case Kind::kArray:
-      return compare_sequences(a.as_array(), b.as_array(), compare_values);
+      return compare_sequences(a.as_array(), b.as_array(),
+                               [](auto&& x, auto&& y) noexcept { return compare_documents(x, y); });
     case Kind::kObject:
-      return compare_sequences(a.as_object(), b.as_object(),
-                               [](const Object::Member& x, const Object::Member& y) noexcept {
-                                 std::weak_ordering keys =
-                                     compare_bytes(x.key.view(), y.key.view());
-                                 return keys != 0 ? keys : compare_values(x.value, y.value);
-                               });
+      return compare_sequences(a.as_object(), b.as_object(), [](auto&& x, auto&& y) noexcept {
+        std::weak_ordering keys = compare_bytes(std::string_view(x.key), std::string_view(y.key));
+        return keys != 0 ? keys : compare_documents(x.value, y.value);
+      });
   }
   return std::weak_ordering::equivalent;
+}
+
+}  // namespace
+
+OrderPrefix order_prefix(const Value& value) noexcept { return prefix_of(value); }
+OrderPrefix order_prefix(PackedValue value) noexcept { return prefix_of(value); }
+
+std::weak_ordering compare_values(const Value& a, const Value& b) noexcept {
+  return compare_documents(a, b);
+}
+std::weak_ordering compare_values(PackedValue a, PackedValue b) noexcept {
+  return compare_documents(a, b);
+}
+std::weak_ordering compare_values(PackedValue a, const Value& b) noexcept {
+  return compare_documents(a, b);
 }
 
 }  // namespace zarvel

@@ -4,6 +4,7 @@
 #include <compare>
 #include <cstdint>
 
+#include "value/packed.h"
 #include "value/value.h"
 
 namespace zarvel {
@@ -14,6 +15,9 @@ namespace zarvel {
 // before true. Arrays element by element and objects member by member (key bytes, then value),
 // a prefix before its extensions. Weak only because 1 and 1.0 are equivalent and not equal.
 std::weak_ordering compare_values(const Value& a, const Value& b) noexcept;
+// The same order over packed values, read in place, and between a packed value and a Value.
+std::weak_ordering compare_values(PackedValue a, PackedValue b) noexcept;
+std::weak_ordering compare_values(PackedValue a, const Value& b) noexcept;
 
 std::weak_ordering compare_numbers(Number a, Number b) noexcept;
 
@@ -29,5 +33,6 @@ struct OrderPrefix {
   friend auto operator<=>(const OrderPrefix&, const OrderPrefix&) = default;
 };
 OrderPrefix order_prefix(const Value& value) noexcept;
+OrderPrefix order_prefix(PackedValue value) noexcept;
 
 }  // namespace zarvel

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "../query/json_literal.h"
+#include "packed_forms.h"
 
 namespace zarvel {
 namespace {
@@ -78,6 +79,14 @@ TEST(ValueOrderTest, OrdersKindsThenValues) {
     if (pa != pb) {
       EXPECT_EQ(sign(pa <=> pb), c.expected) << "prefixes of " << c.a << ", " << c.b;
     }
+    // The packed forms order alike, against each other and against the Value.
+    testing::PackedDocuments packed(Array(std::vector<Value>{a, b}));
+    PackedValue packed_a = packed.span()[0];
+    PackedValue packed_b = packed.span()[1];
+    EXPECT_EQ(sign(compare_values(packed_a, packed_b)), c.expected) << c.a << " vs " << c.b;
+    EXPECT_EQ(sign(compare_values(packed_b, packed_a)), -c.expected) << c.b << " vs " << c.a;
+    EXPECT_EQ(sign(compare_values(packed_a, b)), c.expected) << c.a << " vs " << c.b;
+    EXPECT_TRUE(order_prefix(packed_a) == pa && order_prefix(packed_b) == pb) << c.a << ", " << c.b;
   }
 }
 
