@@ -1,8 +1,24 @@
 #include "lib/dotted_path.h"
 
-#include "query/field_path.h"
-
 namespace zarvel {
+
+namespace {
+
+// What `segments` name in a document of either form: a `const Value*` or an optional PackedValue,
+// empty when nothing is there. Only the keys on the path are read.
+template <class Document>
+auto find_at_path(const Document& document, const std::vector<std::string>& segments) noexcept {
+  using Found = decltype(document.as_object().find(std::string_view()));
+  if (segments.empty() || !document.is_object()) return Found{};
+  Found found = document.as_object().find(segments.front());
+  for (std::size_t i = 1; found && i < segments.size(); ++i) {
+    if (!found->is_object()) return Found{};
+    found = found->as_object().find(segments[i]);
+  }
+  return found;
+}
+
+}  // namespace
 
 std::vector<std::string> split_dotted_path(std::string_view path) {
   std::vector<std::string> segments;
@@ -16,9 +32,12 @@ std::vector<std::string> split_dotted_path(std::string_view path) {
 
 const Value* value_at_path(const Value& document,
                            const std::vector<std::string>& segments) noexcept {
-  if (!document.is_object()) return nullptr;
-  const Object* parent = field_parent(document.as_object(), segments);
-  return parent == nullptr ? nullptr : parent->find(segments.back());
+  return find_at_path(document, segments);
+}
+
+std::optional<PackedValue> value_at_path(PackedValue document,
+                                         const std::vector<std::string>& segments) noexcept {
+  return find_at_path(document, segments);
 }
 
 }  // namespace zarvel

@@ -1,10 +1,12 @@
 // The dotted field paths that find's sort and fields options name, read as query paths are.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "value/packed.h"
 #include "value/value.h"
 
 namespace zarvel {
@@ -18,5 +20,8 @@ std::vector<std::string> split_dotted_path(std::string_view path);
 // is not an object. The pointer lives until the document is next changed.
 const Value* value_at_path(const Value& document,
                            const std::vector<std::string>& segments) noexcept;
+// The same inside a packed document, read in place; the view lives as long as the document's bytes.
+std::optional<PackedValue> value_at_path(PackedValue document,
+                                         const std::vector<std::string>& segments) noexcept;
 
 }  // namespace zarvel

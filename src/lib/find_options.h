@@ -4,10 +4,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "lib/projection.h"
+#include "value/packed.h"
 #include "value/value.h"
 
 namespace zarvel {
@@ -37,6 +39,10 @@ struct FindOptions {
 // reverse that, and ties keep stored order in both directions. With a limit only the first
 // skip + limit are put in order.
 std::vector<std::uint32_t> select_positions(const Array& documents,
+                                            const std::vector<std::uint32_t>* candidates,
+                                            const FindOptions& options);
+// The same over packed documents, whose bytes must stay unchanged until it returns.
+std::vector<std::uint32_t> select_positions(std::span<const PackedValue> documents,
                                             const std::vector<std::uint32_t>* candidates,
                                             const FindOptions& options);
 

@@ -27,18 +27,28 @@ Projection::Projection(const std::vector<std::string>& paths) {
   }
 }
 
-Value Projection::apply(const Value& document) const {
-  if (!document.is_object()) return document;
-  return Value(project(document.as_object(), roots_));
+namespace {
+
+Value copy_of(const Value& value) { return value; }
+Value copy_of(PackedValue value) { return unpack(value); }
+
+}  // namespace
+
+template <class Document>
+Value Projection::apply_to(const Document& document, const std::vector<Node>& roots) {
+  if (!document.is_object()) return copy_of(document);
+  return Value(project(document.as_object(), roots));
 }
 
-Object Projection::project(const Object& object, const std::vector<Node>& children) {
+// `object` is an Object or a PackedObject; `find` gives a pointer or an optional, read alike.
+template <class ObjectView>
+Object Projection::project(const ObjectView& object, const std::vector<Node>& children) {
   std::vector<Object::Member> kept;
   for (const Node& child : children) {
-    const Value* value = object.find(child.key);
-    if (value == nullptr) continue;
+    auto value = object.find(child.key);
+    if (!value) continue;
     if (child.whole) {
-      kept.push_back({Key(child.key), *value});
+      kept.push_back({Key(child.key), copy_of(*value)});
     } else if (value->is_object()) {
       Object inner = project(value->as_object(), child.children);
       if (!inner.empty()) kept.push_back({Key(child.key), Value(std::move(inner))});
@@ -46,5 +56,9 @@ Object Projection::project(const Object& object, const std::vector<Node>& childr
   }
   return Object::from_members(std::move(kept));
 }
+
+Value Projection::apply(const Value& document) const { return apply_to(document, roots_); }
+
+Value Projection::apply(PackedValue document) const { return apply_to(document, roots_); }
 
 }  // namespace zarvel

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "value/packed.h"
 #include "value/value.h"
 
 namespace zarvel {
@@ -17,6 +18,8 @@ class Projection {
   // as in `document` (an object is kept only around a member it holds); a path that crosses a
   // non-object names nothing. A document that is not an object comes back as a copy.
   Value apply(const Value& document) const;
+  // The same from a packed document: only what is kept is decoded.
+  Value apply(PackedValue document) const;
 
  private:
   // One path segment; `whole` when a path ends here, so everything below is kept.
@@ -26,7 +29,10 @@ class Projection {
     std::vector<Node> children;
   };
 
-  static Object project(const Object& object, const std::vector<Node>& children);
+  template <class Document>
+  static Value apply_to(const Document& document, const std::vector<Node>& roots);
+  template <class ObjectView>
+  static Object project(const ObjectView& object, const std::vector<Node>& children);
 
   std::vector<Node> roots_;
 };

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "../query/json_literal.h"
+#include "../value/packed_forms.h"
 #include "lib/dotted_path.h"
 #include "lib/projection.h"
 
@@ -25,6 +26,7 @@ TEST(FindOptionsTest, SelectsPositionsBySortSkipAndLimit) {
   const Array documents =
       json(R"([{"n": 2}, {"n": 1.0}, {"m": 0}, {"n": 1}, {"n": "x"}, 7, {"n": {"a": 1}, "k": 1}])")
           .as_array();
+  const testing::PackedDocuments packed(documents);
   struct Case {
     const char* name;
     std::vector<SortKey> sort;
@@ -70,8 +72,9 @@ TEST(FindOptionsTest, SelectsPositionsBySortSkipAndLimit) {
     options.sort = c.sort;
     options.skip = c.skip;
     options.limit = c.limit;
-    EXPECT_EQ(select_positions(documents, c.candidates ? &*c.candidates : nullptr, options),
-              c.expected);
+    const std::vector<std::uint32_t>* candidates = c.candidates ? &*c.candidates : nullptr;
+    EXPECT_EQ(select_positions(documents, candidates, options), c.expected);
+    EXPECT_EQ(select_positions(packed.span(), candidates, options), c.expected) << "packed";
   }
 }
 
@@ -96,10 +99,14 @@ TEST(ProjectionTest, KeepsTheNamedPathsNested) {
   };
   for (const Case& c : cases) {
     Projection projection(c.paths);
-    EXPECT_EQ(show(projection.apply(json(document))), show(json(c.expected)))
-        << ::testing::PrintToString(c.paths);
+    testing::in_both_forms(json(document), [&](const auto& doc) {
+      EXPECT_EQ(show(projection.apply(doc)), show(json(c.expected)))
+          << ::testing::PrintToString(c.paths);
+    });
   }
-  EXPECT_EQ(show(Projection({"a"}).apply(json("[1, 2]"))), "[1,2]");
+  testing::in_both_forms(json("[1, 2]"), [](const auto& doc) {
+    EXPECT_EQ(show(Projection({"a"}).apply(doc)), "[1,2]");
+  });
 }
 
 }  // namespace
