@@ -64,25 +64,49 @@ std::size_t escape_byte(unsigned char c, char* out) {
   return 6;
 }
 
-// Whether some byte of `s` needs an escape, eight bytes at a time: a byte below 0x20, '"' or '\\'.
-bool has_escapes(std::string_view s) noexcept {
-  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+
+// Nonzero when some byte of `word` needs an escape: below 0x20, '"' or '\\'.
+inline std::uint64_t escapes_in(std::uint64_t word) noexcept {
   constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
   // Nonzero when some byte of x is below n (n at most 0x80).
   auto has_below = [](std::uint64_t x, std::uint64_t n) { return (x - kOnes * n) & ~x & kHighs; };
-  std::size_t i = 0;
-  for (; i + 8 <= s.size(); i += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, s.data() + i, 8);
-    if (has_below(word, 0x20) | has_below(word ^ (kOnes * '"'), 1) |
-        has_below(word ^ (kOnes * '\\'), 1)) {
-      return true;
+  return has_below(word, 0x20) | has_below(word ^ (kOnes * '"'), 1) |
+         has_below(word ^ (kOnes * '\\'), 1);
+}
+
+template <class Word>
+Word load(const char* p) noexcept {
+  Word word;
+  std::memcpy(&word, p, sizeof word);
+  return word;
+}
+
+// Whether some byte of `s` needs an escape, eight bytes at a time. Most keys and strings are
+// short, so no byte is tested alone: a tail, or a string under eight bytes, is read as words that
+// may overlap (a byte read twice changes no answer), spaces filling what is left.
+bool has_escapes(std::string_view s) noexcept {
+  const char* p = s.data();
+  std::size_t n = s.size();
+  if (n >= 8) {
+    for (std::size_t i = 0; i + 8 <= n; i += 8) {
+      if (escapes_in(load<std::uint64_t>(p + i))) return true;
     }
+    return n % 8 != 0 && escapes_in(load<std::uint64_t>(p + n - 8));
   }
-  for (; i < s.size(); ++i) {
-    if (kEscapes[static_cast<unsigned char>(s[i])] != 0) return true;
+  constexpr std::uint64_t kSpaces = kOnes * ' ';
+  std::uint64_t word;
+  if (n >= 4) {
+    word = load<std::uint32_t>(p) | std::uint64_t{load<std::uint32_t>(p + n - 4)} << 32;
+  } else if (n >= 2) {
+    word = (kSpaces << 32) | std::uint64_t{load<std::uint16_t>(p)} |
+           std::uint64_t{load<std::uint16_t>(p + n - 2)} << 16;
+  } else if (n == 1) {
+    word = (kSpaces << 8) | static_cast<unsigned char>(*p);
+  } else {
+    return false;
   }
-  return false;
+  return escapes_in(word) != 0;
 }
 
 // Calls emit(piece) for the pieces of the string literal of s: the quotes, each run of bytes

@@ -61,6 +61,23 @@ TEST(JsonWriterTest, WritesCompactText) {
   }
 }
 
+// The writer tests words of a string at a time; every length and place of a byte must still be
+// seen. append_json_string, which tests byte by byte, gives the expected text.
+TEST(JsonWriterTest, EscapesAByteAtEveryPlaceOfEveryLength) {
+  for (char special : {'"', '\\', '\x1f', '\0', '\x7f', '\xff', ' '}) {
+    for (std::size_t length = 1; length <= 17; ++length) {
+      for (std::size_t at = 0; at < length; ++at) {
+        std::string text(length, 'a');
+        text[at] = special;
+        std::string expected;
+        append_json_string(expected, text);
+        SCOPED_TRACE(expected);
+        in_both_forms(str(text), [&](const auto& doc) { EXPECT_EQ(to_json(doc), expected); });
+      }
+    }
+  }
+}
+
 // Records every write; fails once `budget` bytes have been accepted.
 class RecordingSink final : public ByteSink {
  public:
