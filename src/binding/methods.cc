@@ -238,7 +238,8 @@ PyObject* update(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
                      as_zarvel(self)->trace ? write_to_standard_output : write_nowhere);
     if (!updated.ok()) return raise_status(updated.status());
     // The update is done: an interruption now would hide that it was.
-    if (return_result) return documents_to_python(unpack_all(updated.value()->documents.all()), SignalChecks::kSkip);
+    if (return_result)
+      return documents_to_python(unpack_all(updated.value()->documents.all()), SignalChecks::kSkip);
     Py_RETURN_NONE;
   });
 }

@@ -50,9 +50,7 @@ void DocumentList::append(PackedArray documents) {
   append_run(documents.begin().data(), body_bytes(documents), documents.size());
 }
 
-void DocumentList::append(PackedValue document) {
-  append_run(document.data(), document.size(), 1);
-}
+void DocumentList::append(PackedValue document) { append_run(document.data(), document.size(), 1); }
 
 void DocumentList::append_run(const char* first, std::size_t bytes, std::size_t count) {
   slots_.reserve(slots_.size() + count);

@@ -28,9 +28,9 @@ Status scan(const QueryEngine<QueryOperator>& engine, const Documents& documents
 
 }  // namespace
 
-Status scan_matches(const QueryEngine<QueryOperator>& engine, std::span<const PackedValue> documents,
-                    std::size_t stop_after, std::vector<std::uint32_t>& positions,
-                    Interrupt& interrupt) {
+Status scan_matches(const QueryEngine<QueryOperator>& engine,
+                    std::span<const PackedValue> documents, std::size_t stop_after,
+                    std::vector<std::uint32_t>& positions, Interrupt& interrupt) {
   return scan(engine, documents, stop_after, positions, interrupt);
 }
 

@@ -40,8 +40,9 @@ inline constexpr std::size_t kNoStop = std::numeric_limits<std::size_t>::max();
 // that is not an object (only a file written elsewhere holds one) matches nothing. The first
 // evaluation error is returned, and `positions` then holds what was found before it; so is
 // kInterrupted when `interrupt` asks for a stop.
-Status scan_matches(const QueryEngine<QueryOperator>& engine, std::span<const PackedValue> documents,
-                    std::size_t stop_after, std::vector<std::uint32_t>& positions,
+Status scan_matches(const QueryEngine<QueryOperator>& engine,
+                    std::span<const PackedValue> documents, std::size_t stop_after,
+                    std::vector<std::uint32_t>& positions,
                     Interrupt& interrupt = never_interrupted());
 Status scan_matches(const QueryEngine<QueryOperator>& engine, const Array& documents,
                     std::size_t stop_after, std::vector<std::uint32_t>& positions,

@@ -200,7 +200,7 @@ Status Store::write(std::string_view name) const {
 
 Status Store::write_collection(std::string_view name, Collection& collection) const {
   Status written = write_collection_file(collection_file_path(directory_, name),
-                                         unpack_all(collection.documents.all()), *interrupt_);
+                                         collection.documents.all(), *interrupt_);
   if (written.ok()) collection.written_version = collection.version;
   return written;
 }
@@ -231,7 +231,7 @@ Status Store::write_registered(bool only_changed) const {
     if (interrupt_->requested()) return Status::interrupted();  // per file, as for many small ones
     if (staged.size() == kMaxStagedFiles) install_staged();
     Result<TemporaryFile> file = stage_collection_file(collection_file_path(directory_, name),
-                                                       unpack_all(collection->documents.all()), *interrupt_);
+                                                       collection->documents.all(), *interrupt_);
     if (file.ok()) {
       staged.push_back({std::move(file).value(), collection.get()});
     } else if (file.status().kind() == ErrorKind::kInterrupted) {

@@ -160,8 +160,8 @@ Result<Store::Found> Store::find(std::string_view name, const Object* query,
     auto picked = std::make_shared<QueryAnswer>();
     picked->collection = found.collection;
     picked->version = found.collection->version;
-    picked->positions = select_positions(unpack_array(documents.all()),
-                                         found.answer ? &found.answer->positions : nullptr, options);
+    picked->positions = select_positions(
+        documents.all(), found.answer ? &found.answer->positions : nullptr, options);
     found.answer = std::move(picked);
   }
   if (options.fields) {
@@ -169,7 +169,7 @@ Result<Store::Found> Store::find(std::string_view name, const Object* query,
     InterruptPoll poll(*interrupt_);
     auto add = [&](PackedValue document) {
       if (poll.stop()) return false;
-      projected.push_back(options.fields->apply(unpack(document)));
+      projected.push_back(options.fields->apply(document));
       return true;
     };
     if (found.answer) {

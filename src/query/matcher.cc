@@ -1,8 +1,7 @@
 #include "query/matcher.h"
 
-#include <string>
-
 #include <optional>
+#include <string>
 #include <type_traits>
 
 #include "query/field_path.h"
@@ -167,8 +166,7 @@ Result<bool> holds(const QueryCondition& condition, const Field& field) {
       return field && field->is_array() &&
              field->as_array().size() == operand.as_number().as_unsigned();
     case QueryOperator::All:
-      return field && field->is_array() &&
-             holds_all(operand.as_array(), field->as_array());
+      return field && field->is_array() && holds_all(operand.as_array(), field->as_array());
     case QueryOperator::ElemMatch:
       if (!field || !field->is_array()) return false;
       return elem_match(condition, field->as_array());

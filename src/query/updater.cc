@@ -191,7 +191,8 @@ bool InPlaceUpdate::plan(PackedObject document, std::vector<Write>& writes) cons
             condition.op == UpdateOperator::Add || condition.op == UpdateOperator::Substract;
         if (!number || (by_operand && !condition.value.is_number())) continue;
         double step = by_operand ? condition.value.as_number().to_double() : 1.0;
-        bool adds = condition.op == UpdateOperator::Add || condition.op == UpdateOperator::Increment;
+        bool adds =
+            condition.op == UpdateOperator::Add || condition.op == UpdateOperator::Increment;
         double sum = adds ? number->to_double() + step : number->to_double() - step;
         if (!std::isfinite(sum)) {  // null takes less room than a number
           writes.erase(writes.begin() + static_cast<std::ptrdiff_t>(first), writes.end());

@@ -117,7 +117,7 @@ class PackedValue {
   PackedTag tag() const noexcept { return packed::tag_at(p_); }
 
   Kind kind() const noexcept {
-    static constexpr Kind kKinds[] = {Kind::kNull,   Kind::kBool,   Kind::kBool,  Kind::kNumber,
+    static constexpr Kind kKinds[] = {Kind::kNull,   Kind::kBool,   Kind::kBool,   Kind::kNumber,
                                       Kind::kNumber, Kind::kNumber, Kind::kString, Kind::kString,
                                       Kind::kArray,  Kind::kObject};
     return kKinds[static_cast<std::uint8_t>(tag())];
@@ -210,6 +210,7 @@ struct PackedMember {
 // The members of a packed object, in ascending key order.
 class PackedObject {
  public:
+  // Reads each member's key once, on arriving at it.
   class iterator {
    public:
     using iterator_category = std::forward_iterator_tag;
@@ -219,16 +220,11 @@ class PackedObject {
     using reference = PackedMember;
 
     iterator() noexcept = default;
-    explicit iterator(const char* p) noexcept : p_(p) {}
-    PackedMember operator*() const noexcept {
-      const char* value;
-      std::string_view key = packed::member_key(p_, value);
-      return {key, PackedValue(value)};
-    }
+    iterator(const char* p, const char* end) noexcept : p_(p), end_(end) { arrive(); }
+    PackedMember operator*() const noexcept { return {key_, PackedValue(value_)}; }
     iterator& operator++() noexcept {
-      const char* value;
-      packed::member_key(p_, value);
-      p_ = value + packed::value_size(value);
+      p_ = value_ + packed::value_size(value_);
+      arrive();
       return *this;
     }
     iterator operator++(int) noexcept {
@@ -236,10 +232,17 @@ class PackedObject {
       ++*this;
       return before;
     }
-    friend bool operator==(iterator a, iterator b) noexcept { return a.p_ == b.p_; }
+    friend bool operator==(const iterator& a, const iterator& b) noexcept { return a.p_ == b.p_; }
 
    private:
+    void arrive() noexcept {
+      if (p_ != end_) key_ = packed::member_key(p_, value_);
+    }
+
     const char* p_ = nullptr;
+    const char* end_ = nullptr;
+    const char* value_ = nullptr;
+    std::string_view key_;
   };
   using const_iterator = iterator;
 
@@ -249,10 +252,8 @@ class PackedObject {
   const char* data() const noexcept { return header_; }
   std::size_t size() const noexcept { return packed::load_u32(header_ + 5); }
   bool empty() const noexcept { return size() == 0; }
-  iterator begin() const noexcept { return iterator(header_ + packed::kContainerHeaderSize); }
-  iterator end() const noexcept {
-    return iterator(header_ + packed::kContainerHeaderSize + packed::load_u32(header_ + 1));
-  }
+  iterator begin() const noexcept { return iterator(body(), body_end()); }
+  iterator end() const noexcept { return iterator(body_end(), body_end()); }
 
   // The value of `key`, if present. Reads the keys before it, not their values.
   std::optional<PackedValue> find(std::string_view key) const noexcept {
@@ -271,6 +272,9 @@ class PackedObject {
     }
     return std::nullopt;
   }
+
+  const char* body() const noexcept { return header_ + packed::kContainerHeaderSize; }
+  const char* body_end() const noexcept { return body() + packed::load_u32(header_ + 1); }
 
   // Asks the processor to start loading the object's first bytes, as Object::prefetch does.
   void prefetch() const noexcept {

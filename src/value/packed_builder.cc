@@ -54,7 +54,7 @@ void PackedBuilder::end() noexcept {
   Open& open = open_.back();
   char* header = out_.data() + open.header;
   packed::store_u32(header + 1, static_cast<std::uint32_t>(out_.size() - open.header -
-                                                          packed::kContainerHeaderSize));
+                                                           packed::kContainerHeaderSize));
   packed::store_u32(header + 5, open.count);
   open_.pop_back();
 }

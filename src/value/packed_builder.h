@@ -43,10 +43,10 @@ class PackedBuilder {
 
  private:
   struct Open {
-    std::size_t header;            // offset of the tag byte in the buffer
-    std::uint32_t count = 0;       // elements or members so far
-    bool in_order = true;          // every key above the one before it
-    std::size_t last_key = 0;      // offset of the last key's bytes
+    std::size_t header;        // offset of the tag byte in the buffer
+    std::uint32_t count = 0;   // elements or members so far
+    bool in_order = true;      // every key above the one before it
+    std::size_t last_key = 0;  // offset of the last key's bytes
     std::size_t last_key_size = 0;
   };
   // Where one member lies in the buffer, for reordering.

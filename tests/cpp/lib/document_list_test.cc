@@ -42,7 +42,8 @@ TEST(DocumentListTest, KeepsOrderThroughAppendsRemovalsAndReplacements) {
   std::vector<std::uint32_t> odd;
   for (std::uint32_t i = 1; i < list.size(); i += 2) odd.push_back(i);
   list.remove(odd);
-  expected.erase_if([&](const Value& v) { return v.as_object().find("n")->as_number().bits() % 2; });
+  expected.erase_if(
+      [&](const Value& v) { return v.as_object().find("n")->as_number().bits() % 2; });
   EXPECT_EQ(show(Value(array_of(list))), show(Value(Array(expected))));
   EXPECT_GT(list.garbage_bytes(), 0u);
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "../query/json_literal.h"
-#include "documents_literal.h"
 #include "base/interrupt.h"
+#include "documents_literal.h"
 #include "lib/store.h"
 #include "value/json_writer.h"
 
@@ -127,7 +127,8 @@ TEST_F(StoreInterruptTest, StoppedOperationsChangeNothing) {
       Store& store = opened.value();
       // Memory that differs from the files, so a write that went through would show.
       for (std::string_view collection : {"c", "d"}) {
-        ASSERT_TRUE(store.insert_in_collection(collection, testing::packed(json(R"({"a": -1})"))).ok());
+        ASSERT_TRUE(
+            store.insert_in_collection(collection, testing::packed(json(R"({"a": -1})"))).ok());
       }
       Array c_before = documents(store, "c");
       Array d_before = documents(store, "d");

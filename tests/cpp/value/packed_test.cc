@@ -45,8 +45,20 @@ TEST(PackedTest, PackingAndBuildingGiveTheSameBytesAndUnpackBack) {
   const std::string long_text(300, 'x');
   const std::string long_key(260, 'k');
   const std::vector<std::string> texts = {
-      "null", "true", "false", "0", "-1", "18446744073709551615", "-9223372036854775808", "1.5",
-      "-0.0", "\"\"", "\"" + long_text + "\"", "[]", "{}", "[1,[2,[3,{}]],\"a\"]",
+      "null",
+      "true",
+      "false",
+      "0",
+      "-1",
+      "18446744073709551615",
+      "-9223372036854775808",
+      "1.5",
+      "-0.0",
+      "\"\"",
+      "\"" + long_text + "\"",
+      "[]",
+      "{}",
+      "[1,[2,[3,{}]],\"a\"]",
       R"({"b":1,"a":{"d":[true,null],"c":"x"},"":0})",
       "{\"" + long_key + "\":1,\"z\":[\"" + long_text + "\"]}",
   };
@@ -103,10 +115,11 @@ TEST(PackedTest, ViewsReadLikeValues) {
 }
 
 TEST(PackedTest, EqualityMatchesValueEquality) {
-  const std::vector<std::string> texts = {"1", "1.0", "0.0", "-0.0", "-1", "\"1\"", "null",
-                                          "[0.0]", "[-0.0]", "[1,2]", "[2,1]", "{\"a\":1}",
-                                          "{\"a\":1.0}", "{\"b\":1}", "{\"a\":1,\"b\":2}", "{}",
-                                          "[]", "true"};
+  const std::vector<std::string> texts = {
+      "1",     "1.0",       "0.0",         "-0.0",      "-1",
+      "\"1\"", "null",      "[0.0]",       "[-0.0]",    "[1,2]",
+      "[2,1]", "{\"a\":1}", "{\"a\":1.0}", "{\"b\":1}", "{\"a\":1,\"b\":2}",
+      "{}",    "[]",        "true"};
   for (const std::string& left : texts) {
     for (const std::string& right : texts) {
       Value a = json(left);
