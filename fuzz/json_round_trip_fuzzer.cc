@@ -17,6 +17,7 @@
 #include "value/float_format.h"
 #include "value/json_reader.h"
 #include "value/json_writer.h"
+#include "value/packed.h"
 #include "value/value.h"
 
 namespace {
@@ -166,6 +167,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::string text = zarvel::to_json(*first);
   if (write_buffered(*first) != text) fail("buffered and string writers differ", text);
+  zarvel::PackedBuffer packed;
+  zarvel::pack(*first, packed);
+  zarvel::PackedValue view(packed.data());
+  if (view.size() != packed.size()) fail("packed size is not the bytes written", text);
+  if (zarvel::to_json(view) != text) fail("packed and tree writers differ", text);
+  if (compare(zarvel::unpack(view), *first) != Match::kIdentical)
+    fail("unpack changed the value", text);
   std::optional<Value> second = zarvel::parse_json(text);
   if (!second) fail("written text is rejected", text);
   switch (compare(*first, *second)) {

@@ -22,6 +22,7 @@
 #include "value/json_reader.h"
 #include "value/json_writer.h"
 #include "value/limits.h"
+#include "value/packed.h"
 #include "value/value.h"
 
 namespace {
@@ -65,12 +66,13 @@ bool apply_as_the_store_would(const QueryEngine<UpdateOperator>& update, const O
   if (zarvel::deepest_set(update) > kMaxDocumentDepth) return false;
   Value copied{Object(document)};
   zarvel::apply_update(update, copied.as_object());
-  zarvel::PreparedUpdate prepared(update);
-  Object moved = document;
-  if (prepared.needs_copies()) prepared.count(moved);
-  prepared.prepare();
-  prepared.apply(moved);
-  check(moved == copied.as_object(), "prepared copies change a document differently");
+  zarvel::PackedBuffer packed;
+  zarvel::pack(Value(Object(document)), packed);
+  std::vector<zarvel::InPlaceUpdate::Write> writes;
+  if (zarvel::InPlaceUpdate(update).plan(zarvel::PackedValue(packed.data()).as_object(), writes)) {
+    zarvel::InPlaceUpdate::apply(writes);
+    check(zarvel::PackedValue(packed.data()) == copied, "an update in place changes differently");
+  }
   check(nesting_depth(copied) <= kMaxDocumentDepth, "an update nested a document beyond the limit");
   check_written_and_read_back(copied);
   return true;
@@ -156,6 +158,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       auto matched = zarvel::matches(*query, *document);
       check(!query->conditions().empty() || (matched.ok() && matched.value()),
             "a query without conditions rejected a document");
+      zarvel::PackedBuffer packed;
+      zarvel::pack(Value(Object(*document)), packed);
+      auto packed_matched = zarvel::matches(*query, zarvel::PackedValue(packed.data()).as_object());
+      check(matched.ok() == packed_matched.ok() &&
+                (matched.ok() ? matched.value() == packed_matched.value()
+                              : matched.status().message() == packed_matched.status().message()),
+            "a packed document matches differently");
       auto unmatched = zarvel::matches(*complement, *document);
       check(
           matched.ok() == unmatched.ok() && (!matched.ok() || matched.value() != unmatched.value()),

@@ -61,10 +61,6 @@ void apply_conditions(const QueryEngine<UpdateOperator>& engine, Object& documen
   }
 }
 
-bool is_prefix(const std::vector<std::string>& prefix, const std::vector<std::string>& path) {
-  return prefix.size() <= path.size() && std::equal(prefix.begin(), prefix.end(), path.begin());
-}
-
 }  // namespace
 
 void apply_update(const QueryEngine<UpdateOperator>& engine, Object& document) {
@@ -74,88 +70,6 @@ void apply_update(const QueryEngine<UpdateOperator>& engine, Object& document) {
       [](const Condition<UpdateOperator>& condition, Array& array) {
         array.push_back(condition.value);
       });
-}
-
-void PreparedUpdate::apply(Object& document) {
-  auto index_of = [this](const Condition<UpdateOperator>& condition) {
-    return static_cast<std::size_t>(&condition - engine_.conditions().data());
-  };
-  apply_conditions(
-      engine_, document,
-      [&](const Condition<UpdateOperator>& condition, Value& field) {
-        field = copy_of(index_of(condition));
-      },
-      [&](const Condition<UpdateOperator>& condition, Array& array) {
-        array.push_back(copy_of(index_of(condition)));
-      });
-}
-
-PreparedUpdate::PreparedUpdate(const QueryEngine<UpdateOperator>& engine)
-    : engine_(engine), copies_(engine.conditions().size()) {
-  const std::vector<Condition<UpdateOperator>>& conditions = engine.conditions();
-  for (std::size_t i = 0; i < conditions.size(); ++i) {
-    if (conditions[i].op == UpdateOperator::Push) has_pushes_ = true;
-    if (conditions[i].op != UpdateOperator::Set && conditions[i].op != UpdateOperator::Push)
-      continue;
-    // Only a Set replaces a value with one that may hold objects, so only an earlier Set at a
-    // prefix of this path can make it resolve where it did not.
-    for (std::size_t j = 0; j < i && !copies_[i].always; ++j) {
-      copies_[i].always = conditions[j].op == UpdateOperator::Set &&
-                          is_prefix(conditions[j].fields, conditions[i].fields);
-    }
-    copies_[i].needed = conditions[i].value.copy_allocates();
-    needs_copies_ = needs_copies_ || copies_[i].needed;
-  }
-}
-
-void PreparedUpdate::count(const Object& document) noexcept {
-  const std::vector<Condition<UpdateOperator>>& conditions = engine_.conditions();
-  for (std::size_t i = 0; i < conditions.size(); ++i) {
-    Copies& copies = copies_[i];
-    if (!copies.needed) continue;
-    if (!copies.always) {
-      const Object* parent = field_parent(document, conditions[i].fields);
-      if (parent == nullptr || parent->find(conditions[i].fields.back()) == nullptr) continue;
-    }
-    ++copies.count;
-  }
-}
-
-void PreparedUpdate::prepare() {
-  std::size_t total = 0;
-  for (const Copies& copies : copies_) total += copies.count;
-  prepared_.reserve(total);
-  for (std::size_t i = 0; i < copies_.size(); ++i) {
-    Copies& copies = copies_[i];
-    copies.next = prepared_.size();
-    for (std::size_t n = 0; n < copies.count; ++n)
-      prepared_.push_back(engine_.conditions()[i].value);
-    copies.end = prepared_.size();
-  }
-}
-
-void PreparedUpdate::make_room(Object& document) {
-  const std::vector<Condition<UpdateOperator>>& conditions = engine_.conditions();
-  for (const Condition<UpdateOperator>& condition : conditions) {
-    if (condition.op != UpdateOperator::Push) continue;
-    Object* parent = field_parent(document, condition.fields);
-    Value* field = parent == nullptr ? nullptr : parent->find(condition.fields.back());
-    if (field == nullptr || !field->is_array()) continue;
-    auto same_path = [&condition](const Condition<UpdateOperator>& other) {
-      return other.op == UpdateOperator::Push && other.fields == condition.fields;
-    };
-    auto pushes =
-        static_cast<std::size_t>(std::count_if(conditions.begin(), conditions.end(), same_path));
-    field->as_array().reserve(field->as_array().size() + pushes);
-  }
-}
-
-Value PreparedUpdate::copy_of(std::size_t index) {
-  Copies& copies = copies_[index];
-  if (copies.next < copies.end) return std::move(prepared_[copies.next++]);
-  // Without prepared copies: an operand whose copy cannot fail, or (never for a counted document)
-  // one that was not counted, whose copy could fail after documents changed.
-  return engine_.conditions()[index].value;
 }
 
 bool InPlaceUpdate::plan(PackedObject document, std::vector<Write>& writes) const {
