@@ -18,6 +18,7 @@
 #include "base/utf8.h"
 #include "value/float_format.h"
 #include "value/limits.h"
+#include "value/packed_builder.h"
 
 namespace zarvel {
 
@@ -202,18 +203,18 @@ bool convert_short_decimal(const NumberToken& token, std::string_view text, doub
 }
 
 // Turns a scanned token into its number; false when it is out of range. `text` is the whole token.
-bool convert_number(const NumberToken& token, std::string_view text, Value& out) {
+bool convert_number(const NumberToken& token, std::string_view text, Number& out) {
   if (!token.has_fraction && !token.has_exponent && !token.integer_overflow) {
     constexpr std::uint64_t kNegativeLimit = std::uint64_t{1} << 63;
     std::uint64_t s = token.integer;
     if (!token.negative) {
-      out = Value(Number::from_unsigned(s));
+      out = Number::from_unsigned(s);
     } else if (s == 0) {
-      out = Value(Number::from_float(-0.0));
+      out = Number::from_float(-0.0);
     } else if (s <= kNegativeLimit) {
-      out = Value(Number::from_negative(static_cast<std::int64_t>(0 - s)));
+      out = Number::from_negative(static_cast<std::int64_t>(0 - s));
     } else {
-      out = Value(Number::from_float(-static_cast<double>(s)));
+      out = Number::from_float(-static_cast<double>(s));
     }
     return true;
   }
@@ -222,12 +223,12 @@ bool convert_number(const NumberToken& token, std::string_view text, Value& out)
     // Decided without looking at the digits: too large unless the number is zero or the
     // exponent drives it towards zero.
     if (token.nonzero && !token.exponent_negative) return false;
-    out = Value(Number::from_float(zero));
+    out = Number::from_float(zero);
     return true;
   }
   double d = 0;
   if (convert_short_decimal(token, text, d)) {
-    out = Value(Number::from_float(d));
+    out = Number::from_float(d);
     return true;
   }
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), d);
@@ -241,23 +242,99 @@ bool convert_number(const NumberToken& token, std::string_view text, Value& out)
   } else if (ec != std::errc() || end != text.data() + text.size()) {
     return false;
   }
-  out = Value(Number::from_float(d));
+  out = Number::from_float(d);
   return true;
 }
 
+// Builds a Value from the reader's events. Elements and members are gathered on stacks shared
+// by all levels (a level's items sit above those of the levels enclosing it) and moved into a
+// container of the exact size when the level closes, so an array or object costs one allocation
+// for its items whatever its length. Each value lands in `last_` first and is moved to its place
+// when the reader says what it was: an element, a member's value or the document.
+class ValueSink {
+ public:
+  // Where the items of an open level begin on their stack.
+  using Mark = std::size_t;
+
+  void add_null() { last_ = Value(); }
+  void add_bool(bool b) { last_ = Value(b); }
+  void add_number(Number number) { last_ = Value(number); }
+  void add_string(std::string_view s) { last_ = Value(s); }
+
+  Mark begin_array() { return elements_.size(); }
+  void end_element() { elements_.push_back(std::move(last_)); }
+  void end_array(Mark base) {
+    last_ =
+        Value(Array::from_elements(elements_.data() + base, elements_.data() + elements_.size()));
+    elements_.resize(base);
+  }
+
+  Mark begin_object() { return members_.size(); }
+  // The member goes on the stack now, its value when it ends: the levels inside that value have
+  // taken theirs off again by then, so it is the top one.
+  void add_key(std::string_view key) { members_.push_back(Object::Member{Key(key), Value()}); }
+  void end_member() { members_.back().value = std::move(last_); }
+  void end_object(Mark base) {
+    last_ = Value(Object::from_members(members_.data() + base, members_.data() + members_.size()));
+    members_.resize(base);
+  }
+
+  // The document, once read.
+  Value take() { return std::move(last_); }
+
+ private:
+  Value last_;
+  std::vector<Value> elements_;
+  std::vector<Object::Member> members_;
+};
+
+// Writes the packed form from the reader's events; PackedBuilder keeps the open levels itself.
+class PackedSink {
+ public:
+  struct Mark {};
+
+  explicit PackedSink(PackedBuffer& out) noexcept : builder_(out) {}
+
+  void add_null() { builder_.add_null(); }
+  void add_bool(bool b) { builder_.add_bool(b); }
+  void add_number(Number number) { builder_.add_number(number); }
+  void add_string(std::string_view s) { builder_.add_string(s); }
+
+  Mark begin_array() {
+    builder_.begin_array();
+    return {};
+  }
+  void end_element() noexcept {}
+  void end_array(Mark) { builder_.end_array(); }
+
+  Mark begin_object() {
+    builder_.begin_object();
+    return {};
+  }
+  void add_key(std::string_view key) { builder_.add_key(key); }
+  void end_member() noexcept {}
+  void end_object(Mark) { builder_.end_object(); }
+
+ private:
+  PackedBuilder builder_;
+};
+
+// Reads one JSON text and tells `Sink` what it finds, value by value in document order (the
+// interface of ValueSink and PackedSink).
+template <class Sink>
 class Reader {
  public:
-  Reader(ByteSource& source, std::size_t block_size)
-      : source_(source), block_size_(block_size), buffer_(new char[block_size + 1]) {
+  Reader(ByteSource& source, std::size_t block_size, Sink& sink)
+      : source_(source), sink_(sink), block_size_(block_size), buffer_(new char[block_size + 1]) {
     buffer_[0] = '\0';
     pos_ = end_ = buffer_.get();
   }
   Reader(const Reader&) = delete;
   Reader& operator=(const Reader&) = delete;
 
-  bool read_document(Value& out) {
+  bool read_document() {
     if (!skip_whitespace()) return fail(pos_);  // no value at all
-    if (!parse_value(out)) return false;
+    if (!parse_value()) return false;
     if (skip_whitespace()) return fail(pos_);  // trailing bytes
     return !read_error_;
   }
@@ -323,29 +400,29 @@ class Reader {
   }
 
   // Requires a byte at pos_.
-  bool parse_value(Value& out) {
+  bool parse_value() {
     switch (*pos_) {
       case '{':
-        return parse_object(out);
+        return parse_object();
       case '[':
-        return parse_array(out);
+        return parse_array();
       case '"': {
         std::string_view s;
         if (!parse_string(s)) return false;
-        out = Value(s);
+        sink_.add_string(s);
         return true;
       }
       case 't':
         if (!match_literal("true")) return false;
-        out = Value(true);
+        sink_.add_bool(true);
         return true;
       case 'f':
         if (!match_literal("false")) return false;
-        out = Value(false);
+        sink_.add_bool(false);
         return true;
       case 'n':
         if (!match_literal("null")) return false;
-        out = Value();
+        sink_.add_null();
         return true;
       case '-':
       case '0':
@@ -358,7 +435,7 @@ class Reader {
       case '7':
       case '8':
       case '9':
-        return parse_number(out);
+        return parse_number();
       default:
         return fail(pos_);
     }
@@ -379,21 +456,17 @@ class Reader {
     return true;
   }
 
-  // Elements and members are gathered on stacks shared by all levels (a level's items sit above
-  // those of the levels enclosing it) and moved into a container of the exact size when the level
-  // closes, so an array or object costs one allocation for its items whatever its length.
-  bool parse_array(Value& out) {
+  bool parse_array() {
     ++pos_;
     if (--nesting_budget_ == 0) return fail(pos_ - 1);
-    std::size_t base = elements_.size();
+    typename Sink::Mark mark = sink_.begin_array();
     if (!skip_whitespace()) return fail(pos_);
     if (*pos_ == ']') {
       ++pos_;
     } else {
       for (;;) {
-        Value element;  // not built in place: inner levels may grow the stack and move it
-        if (!parse_value(element)) return false;
-        elements_.push_back(std::move(element));
+        if (!parse_value()) return false;
+        sink_.end_element();
         if (!skip_whitespace()) return fail(pos_);
         char c = *pos_++;
         if (c == ']') break;
@@ -402,30 +475,28 @@ class Reader {
       }
     }
     ++nesting_budget_;
-    out = Value(Array::from_elements(elements_.data() + base, elements_.data() + elements_.size()));
-    elements_.resize(base);
+    sink_.end_array(mark);
     return true;
   }
 
-  bool parse_object(Value& out) {
+  bool parse_object() {
     ++pos_;
     if (--nesting_budget_ == 0) return fail(pos_ - 1);
-    std::size_t base = members_.size();
+    typename Sink::Mark mark = sink_.begin_object();
     if (!skip_whitespace()) return fail(pos_);
     if (*pos_ == '}') {
       ++pos_;
     } else {
       for (;;) {
         if (*pos_ != '"') return fail(pos_);
-        std::string_view key_text;
-        if (!parse_string(key_text)) return false;
-        Key key(key_text);
+        std::string_view key;
+        if (!parse_string(key)) return false;
+        sink_.add_key(key);
         if (!skip_whitespace() || *pos_ != ':') return fail(pos_);
         ++pos_;
         if (!skip_whitespace()) return fail(pos_);
-        Value value;
-        if (!parse_value(value)) return false;
-        members_.push_back(Object::Member{std::move(key), std::move(value)});
+        if (!parse_value()) return false;
+        sink_.end_member();
         if (!skip_whitespace()) return fail(pos_);
         char c = *pos_++;
         if (c == '}') break;
@@ -434,15 +505,8 @@ class Reader {
       }
     }
     ++nesting_budget_;
-    out = Value(take_object(base));
+    sink_.end_object(mark);
     return true;
-  }
-
-  // Builds the object of the members above `base` and takes them off the stack.
-  Object take_object(std::size_t base) {
-    Object object = Object::from_members(members_.data() + base, members_.data() + members_.size());
-    members_.resize(base);
-    return object;
   }
 
   // Reads the string whose opening quote is at pos_. The contents stay in the read buffer when
@@ -580,17 +644,21 @@ class Reader {
   }
 
   // Requires '-' or a digit at pos_.
-  bool parse_number(Value& out) {
+  bool parse_number() {
     const char* start = pos_;
+    Number number = Number::from_unsigned(0);
     NumberToken token;
     const char* stop = scan_number(start, token);
     if (stop < end_) {
       // The token ended inside the block; a bad byte after it is the caller's to reject.
       if (!token.ok) return fail(stop);
       pos_ = stop;
-      return convert_number(token, std::string_view(start, static_cast<std::size_t>(stop - start)),
-                            out) ||
-             fail(start);  // out of range
+      if (!convert_number(token, std::string_view(start, static_cast<std::size_t>(stop - start)),
+                          number)) {
+        return fail(start);  // out of range
+      }
+      sink_.add_number(number);
+      return true;
     }
     // The token may go on in the next block: gather every number byte that follows, then scan
     // the gathered text, which must be one number as a whole (no number is ever followed by a
@@ -611,10 +679,13 @@ class Reader {
       return fail_at_offset(number_offset +
                             static_cast<std::uint64_t>(stop - number_text_.c_str()));
     }
-    return convert_number(token, number_text_, out) || fail_at_offset(number_offset);
+    if (!convert_number(token, number_text_, number)) return fail_at_offset(number_offset);
+    sink_.add_number(number);
+    return true;
   }
 
   ByteSource& source_;
+  Sink& sink_;
   std::size_t block_size_;
   std::unique_ptr<char[]> buffer_;  // block_size_ bytes and the sentinel
   const char* pos_;
@@ -627,26 +698,45 @@ class Reader {
   int nesting_budget_ = kNestingBudget;
   std::string scratch_;
   std::string number_text_;
-  std::vector<Value> elements_;
-  std::vector<Object::Member> members_;
 };
 
 }  // namespace
 
 std::optional<Value> parse_json(ByteSource& source, std::size_t block_size,
                                 std::uint64_t* failure_offset) {
-  Reader reader(source, block_size);
-  Value value;
-  if (!reader.read_document(value)) {
+  ValueSink sink;
+  Reader<ValueSink> reader(source, block_size, sink);
+  if (!reader.read_document()) {
     if (failure_offset != nullptr) *failure_offset = reader.failure_offset();
     return std::nullopt;
   }
-  return value;
+  return sink.take();
 }
 
 std::optional<Value> parse_json(std::string_view text) {
   StringSource source(text);
   return parse_json(source);
+}
+
+bool parse_json_packed(ByteSource& source, PackedBuffer& out, std::size_t block_size,
+                       std::uint64_t* failure_offset) {
+  std::size_t start = out.size();
+  try {
+    PackedSink sink(out);
+    Reader<PackedSink> reader(source, block_size, sink);
+    if (reader.read_document()) return true;
+    if (failure_offset != nullptr) *failure_offset = reader.failure_offset();
+  } catch (...) {
+    out.truncate(start);
+    throw;
+  }
+  out.truncate(start);
+  return false;
+}
+
+bool parse_json_packed(std::string_view text, PackedBuffer& out) {
+  StringSource source(text);
+  return parse_json_packed(source, out);
 }
 
 }  // namespace zarvel

@@ -1,6 +1,7 @@
 // The JSON reader: strict JSON text to a document value, streamed from a byte source through a
 // fixed buffer. It accepts exactly one value, rejects anything else with a single failure that
-// tells only where, and builds the value directly (no intermediate tree).
+// tells only where, and builds the value directly, as a Value or in the packed form (no
+// intermediate tree).
 #pragma once
 
 #include <cstddef>
@@ -11,6 +12,8 @@
 #include "value/value.h"
 
 namespace zarvel {
+
+class PackedBuffer;
 
 // A byte stream read in blocks.
 class ByteSource {
@@ -54,5 +57,13 @@ inline constexpr std::size_t kReadBufferSize = 8192;
 std::optional<Value> parse_json(ByteSource& source, std::size_t block_size = kReadBufferSize,
                                 std::uint64_t* failure_offset = nullptr);
 std::optional<Value> parse_json(std::string_view text);
+
+// Reads exactly one JSON text as parse_json does, accepting and rejecting the same texts at the
+// same offsets, and appends its packed form to `out` (for equal keys the last one given wins).
+// False on a failure, with `out` as it was; throws std::bad_alloc, with `out` as it was too.
+bool parse_json_packed(ByteSource& source, PackedBuffer& out,
+                       std::size_t block_size = kReadBufferSize,
+                       std::uint64_t* failure_offset = nullptr);
+bool parse_json_packed(std::string_view text, PackedBuffer& out);
 
 }  // namespace zarvel

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "value/json_writer.h"
+#include "value/packed.h"
 
 namespace zarvel {
 namespace {
@@ -52,6 +53,11 @@ std::string read_back(std::string_view text) {
   EXPECT_EQ(whole.has_value(), split.has_value()) << text;
   if (whole && split) {
     EXPECT_EQ(to_json(*whole), to_json(*split)) << text;
+  }
+  PackedBuffer packed;
+  EXPECT_EQ(parse_json_packed(text, packed), whole.has_value()) << text;
+  if (whole && !packed.empty()) {
+    EXPECT_TRUE(unpack(PackedValue(packed.data())) == *whole) << text;
   }
   return whole ? to_json(*whole) : "FAIL";
 }
@@ -195,6 +201,11 @@ TEST(JsonReaderTest, FailuresTellTheOffsetOfTheFirstRejectedByte) {
       EXPECT_FALSE(parse_json(source, kReadBufferSize, &offset));
       EXPECT_EQ(offset, c.offset) << ::testing::PrintToString(c.text.substr(0, 40)) << " read by "
                                   << chunk;
+      ChunkedSource packed_source(c.text, chunk);
+      PackedBuffer packed;
+      offset = 12345;
+      EXPECT_FALSE(parse_json_packed(packed_source, packed, kReadBufferSize, &offset));
+      EXPECT_EQ(offset, c.offset) << ::testing::PrintToString(c.text.substr(0, 40)) << " packed";
     }
   }
 }
@@ -336,6 +347,43 @@ TEST(JsonReaderTest, JsonTestSuiteVerdicts) {
     ++checked;
   }
   EXPECT_GT(checked, 300);
+}
+
+// The packed reader is the same parser writing another form: it must agree with parse_json on
+// every text of the suite and on the real documents, whatever the block size.
+TEST(JsonReaderTest, PackedReadAgreesWithTheValueRead) {
+  std::vector<std::filesystem::path> paths;
+  for (const char* dir : {"/json-test-suite/test_parsing", "/nativejson-benchmark/data"}) {
+    for (const auto& entry :
+         std::filesystem::directory_iterator(ZARVEL_TESTDATA_DIR + std::string(dir))) {
+      if (entry.path().extension() == ".json") paths.push_back(entry.path());
+    }
+  }
+  ASSERT_GT(paths.size(), 300u);
+  const std::string prefix = "[\"before\"]";  // stays untouched after the packed value
+  for (const auto& path : paths) {
+    std::string text = read_file(path);
+    for (std::size_t block : {std::size_t{1}, std::size_t{7}, kReadBufferSize}) {
+      std::string where = path.filename().string() + " in blocks of " + std::to_string(block);
+      StringSource value_source(text), packed_source(text);
+      std::uint64_t value_offset = 0, packed_offset = 0;
+      std::optional<Value> value = parse_json(value_source, block, &value_offset);
+      PackedBuffer out;
+      ASSERT_TRUE(parse_json_packed(prefix, out));
+      std::size_t prefix_size = out.size();
+      bool packed = parse_json_packed(packed_source, out, block, &packed_offset);
+      ASSERT_EQ(packed, value.has_value()) << where;
+      if (packed) {
+        PackedValue result(out.data() + prefix_size);
+        EXPECT_EQ(prefix_size + result.size(), out.size()) << where;
+        EXPECT_TRUE(unpack(result) == *value) << where;
+      } else {
+        EXPECT_EQ(packed_offset, value_offset) << where;
+        EXPECT_EQ(out.size(), prefix_size) << where;
+      }
+      EXPECT_TRUE(unpack(PackedValue(out.data())) == *parse_json(prefix)) << where;
+    }
+  }
 }
 
 }  // namespace
