@@ -108,11 +108,29 @@ std::string text_position(int fd, std::uint64_t offset) {
   return "line " + std::to_string(line) + ", column " + std::to_string(offset - line_start + 1);
 }
 
-Result<Value> read_open_file(const FileHandle& file, const std::string& path,
-                             Interrupt& interrupt) {
+// The two forms a file reads to: parse(source, failure_offset) reads the text as that form, or
+// nullopt.
+struct AsValue {
+  using Type = Value;
+  static std::optional<Value> parse(ByteSource& source, std::uint64_t* failure_offset) {
+    return parse_json(source, kFileBlockSize, failure_offset);
+  }
+};
+struct AsPacked {
+  using Type = PackedBuffer;
+  static std::optional<PackedBuffer> parse(ByteSource& source, std::uint64_t* failure_offset) {
+    PackedBuffer packed;
+    if (!parse_json_packed(source, packed, kFileBlockSize, failure_offset)) return std::nullopt;
+    return packed;
+  }
+};
+
+template <class Form>
+Result<typename Form::Type> read_open_file(const FileHandle& file, const std::string& path,
+                                           Interrupt& interrupt) {
   InterruptibleFileSource source(file.fd(), interrupt);
   std::uint64_t failure_offset = 0;
-  std::optional<Value> value = parse_json(source, kFileBlockSize, &failure_offset);
+  std::optional<typename Form::Type> value = Form::parse(source, &failure_offset);
   if (value) return std::move(*value);
   if (source.interrupted()) return Status::interrupted();
   // Where the text went wrong, unless reading itself failed (a directory, a device).
@@ -122,10 +140,29 @@ Result<Value> read_open_file(const FileHandle& file, const std::string& path,
   return Status::bad_content("Error deserializing JSON").with_note(std::move(note));
 }
 
-Result<Value> read_file(const std::string& path, int open_flags, Interrupt& interrupt) {
+template <class Form>
+Result<typename Form::Type> read_file(const std::string& path, int open_flags,
+                                      Interrupt& interrupt) {
   Result<FileHandle> file = open_for_reading(path, open_flags);
   if (!file.ok()) return opening_failed(file.status(), path);
-  return read_open_file(file.value(), path, interrupt);
+  return read_open_file<Form>(file.value(), path, interrupt);
+}
+
+template <class Form>
+Result<std::optional<typename Form::Type>> read_file_if_regular(const std::string& path,
+                                                                Interrupt& interrupt) {
+  using Content = std::optional<typename Form::Type>;
+  // Nothing but a regular file is opened: opening a device can have effects of its own.
+  if (!is_regular_file(path)) return Content();
+  Result<FileHandle> file = open_for_reading(path, O_NONBLOCK);
+  if (!file.ok()) {
+    if (file.status().os_errno() == ENOENT) return Content();  // removed meanwhile
+    return opening_failed(file.status(), path);
+  }
+  if (!is_regular_file(file.value())) return Content();
+  Result<typename Form::Type> value = read_open_file<Form>(file.value(), path, interrupt);
+  if (!value.ok()) return std::move(value).status();
+  return Content(std::move(value).value());
 }
 
 }  // namespace
@@ -133,26 +170,29 @@ Result<Value> read_file(const std::string& path, int open_flags, Interrupt& inte
 std::string loading_note(const std::string& path) { return "while loading " + path; }
 
 Result<Value> read_document(const std::string& path, Interrupt& interrupt) {
-  return read_file(path, 0, interrupt);
+  return read_file<AsValue>(path, 0, interrupt);
 }
 
 Result<Value> read_collection_file(const std::string& path, Interrupt& interrupt) {
-  return read_file(path, O_NONBLOCK, interrupt);
+  return read_file<AsValue>(path, O_NONBLOCK, interrupt);
 }
 
 Result<std::optional<Value>> read_collection_file_if_regular(const std::string& path,
                                                              Interrupt& interrupt) {
-  // Nothing but a regular file is opened: opening a device can have effects of its own.
-  if (!is_regular_file(path)) return std::optional<Value>();
-  Result<FileHandle> file = open_for_reading(path, O_NONBLOCK);
-  if (!file.ok()) {
-    if (file.status().os_errno() == ENOENT) return std::optional<Value>();  // removed meanwhile
-    return opening_failed(file.status(), path);
-  }
-  if (!is_regular_file(file.value())) return std::optional<Value>();
-  Result<Value> value = read_open_file(file.value(), path, interrupt);
-  if (!value.ok()) return std::move(value).status();
-  return std::optional<Value>(std::move(value).value());
+  return read_file_if_regular<AsValue>(path, interrupt);
+}
+
+Result<PackedBuffer> read_packed_document(const std::string& path, Interrupt& interrupt) {
+  return read_file<AsPacked>(path, 0, interrupt);
+}
+
+Result<PackedBuffer> read_packed_collection_file(const std::string& path, Interrupt& interrupt) {
+  return read_file<AsPacked>(path, O_NONBLOCK, interrupt);
+}
+
+Result<std::optional<PackedBuffer>> read_packed_collection_file_if_regular(const std::string& path,
+                                                                           Interrupt& interrupt) {
+  return read_file_if_regular<AsPacked>(path, interrupt);
 }
 
 Status install_collection_file(TemporaryFile& staged) {

@@ -37,6 +37,15 @@ Result<Value> read_collection_file(const std::string& path,
 Result<std::optional<Value>> read_collection_file_if_regular(
     const std::string& path, Interrupt& interrupt = never_interrupted());
 
+// The three readers above, each giving the value of the file in the packed form: a buffer
+// holding that one packed value. The same files fail the same way.
+Result<PackedBuffer> read_packed_document(const std::string& path,
+                                          Interrupt& interrupt = never_interrupted());
+Result<PackedBuffer> read_packed_collection_file(const std::string& path,
+                                                 Interrupt& interrupt = never_interrupted());
+Result<std::optional<PackedBuffer>> read_packed_collection_file_if_regular(
+    const std::string& path, Interrupt& interrupt = never_interrupted());
+
 // Writes `documents` as one compact JSON array to `path`, durably and atomically: the text goes to
 // a temporary file of this write's own beside it (TemporaryFile), which is synced, renamed over
 // `path`, and the directory synced. On every failure the temporary file is removed and `path`
