@@ -3,7 +3,6 @@
 
 #include <vector>
 
-#include "lib/collection_file.h"
 #include "value/packed.h"
 
 namespace zarvel {
@@ -23,12 +22,6 @@ inline PackedBuffer packed_copy(const Value& value) {
   PackedBuffer buffer;
   pack(value, buffer);
   return buffer;
-}
-
-inline Result<PackedBuffer> read_packed_document(const std::string& path, Interrupt& interrupt) {
-  Result<Value> content = read_document(path, interrupt);
-  if (!content.ok()) return std::move(content).status();
-  return packed_copy(content.value());
 }
 
 }  // namespace zarvel

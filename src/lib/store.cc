@@ -7,7 +7,6 @@
 #include "lib/collection_file.h"
 #include "lib/collection_path.h"
 #include "lib/file_system.h"
-#include "lib/packed_shims.h"
 #include "lib/temporary_file.h"
 #include "value/json_writer.h"
 
@@ -28,13 +27,6 @@ Result<PackedArray> collection_documents(const PackedBuffer& file, std::string_v
     }
   }
   return Status::internal_none();
-}
-
-// TEMPORARY until the reader builds the packed form itself.
-PackedBuffer packed_file(const Value& content) {
-  PackedBuffer buffer;
-  pack(content, buffer);
-  return buffer;
 }
 
 }  // namespace
@@ -77,11 +69,12 @@ Status Store::load_directory() {
     std::string_view name = file_stem(entry);
     if (file_extension(entry) != "json" || !validate_collection_name(name).ok()) continue;
     std::string path = collection_file_path(directory_, name);
-    Result<std::optional<Value>> content = read_collection_file_if_regular(path, *interrupt_);
+    Result<std::optional<PackedBuffer>> content =
+        read_packed_collection_file_if_regular(path, *interrupt_);
     if (!content.ok()) return std::move(content).status();
     if (!content.value())
       continue;  // a directory, FIFO, device or dangling link: not a collection file
-    if (Status added = register_file_content(path, name, packed_file(*content.value()));
+    if (Status added = register_file_content(path, name, std::move(*content.value()));
         !added.ok()) {
       return added;
     }
@@ -165,9 +158,9 @@ Status Store::update_in_memory_collections(std::string_view name) {
 }
 
 Status Store::load_collection_file(const std::string& path, std::string_view name) {
-  Result<Value> content = read_collection_file(path, *interrupt_);
+  Result<PackedBuffer> content = read_packed_collection_file(path, *interrupt_);
   if (!content.ok()) return std::move(content).status();
-  return register_file_content(path, name, packed_file(content.value()));
+  return register_file_content(path, name, std::move(content).value());
 }
 
 Status Store::register_file_content(const std::string& path, std::string_view name,

@@ -7,7 +7,6 @@
 #include "lib/collection_file.h"
 #include "lib/collection_path.h"
 #include "lib/file_system.h"
-#include "lib/packed_shims.h"
 #include "lib/query_scan.h"
 #include "lib/store.h"
 #include "query/matcher.h"
