@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
@@ -92,7 +93,13 @@ inline const char* skip_plain_string_bytes(const char* p, const char* end) {
     std::uint64_t marked = (((x - kOnes * 0x20) & ~x) | ((quote - kOnes) & ~quote) |
                             ((backslash - kOnes) & ~backslash) | x) &
                            kHighs;
-    if (marked != 0) break;
+    if (marked != 0) {
+      // A lane is wrongly marked only above a rightly marked one, so the lowest mark is exact;
+      // lanes are in memory order on a little-endian machine.
+      if constexpr (std::endian::native == std::endian::little)
+        return p + std::countr_zero(marked) / 8;
+      break;
+    }
     p += 8;
   }
   while (has_class(*p, kPlainStringByte)) ++p;
@@ -112,6 +119,10 @@ struct NumberToken {
   bool leading_zero = false;       // the integer part is the single digit 0
   std::uint64_t integer = 0;       // the integer digits, valid unless integer_overflow
   std::int64_t integer_digits = 0;
+  // The integer and fraction digits as one integer, and how many of them follow the point; valid
+  // when there are at most 19 digits, which cannot overflow.
+  std::uint64_t mantissa = 0;
+  std::int64_t fraction_digits = 0;
   std::int64_t fraction_leading_zeros = 0;
   std::int32_t exponent = 0;  // magnitude, valid unless exponent_overflow
 };
@@ -152,13 +163,19 @@ const char* scan_number(const char* p, NumberToken& token) {
     token.has_fraction = true;
     ++p;
     const char* digits = p;
-    while (*p == '0') ++p;
+    std::uint64_t m = token.integer;
+    while (*p == '0') {
+      m *= 10;
+      ++p;
+    }
     token.fraction_leading_zeros = p - digits;
     if (has_class(*p, kDigit)) {
       token.nonzero = true;
-      while (has_class(*p, kDigit)) ++p;
+      while (has_class(*p, kDigit)) m = m * 10 + static_cast<unsigned>(*p++ - '0');
     }
     if (p == digits) return p;
+    token.fraction_digits = p - digits;
+    token.mantissa = m;  // meaningful only within 19 digits, as convert_short_decimal asks
   }
   if (*p == 'e' || *p == 'E') {
     token.has_exponent = true;
@@ -179,25 +196,16 @@ const char* scan_number(const char* p, NumberToken& token) {
   return p;
 }
 
-// Plain decimals of at most 16 digits, most stored floats, as the quotient of their digits and a
-// power of ten: both are exact doubles when the digits stay within 2^53, and one division then
-// rounds correctly, as the general conversion would. False when `text` is not such a number.
-bool convert_short_decimal(const NumberToken& token, std::string_view text, double& d) {
-  if (!token.has_fraction || token.has_exponent || text.size() > 18) return false;
-  std::uint64_t digits = 0;
-  int decimals = 0;
-  bool after_point = false;
-  for (char c : text) {
-    if (c == '-') continue;
-    if (c == '.') {
-      after_point = true;
-      continue;
-    }
-    digits = digits * 10 + static_cast<unsigned>(c - '0');
-    decimals += after_point ? 1 : 0;
+// Plain decimals, most stored floats, as the quotient of their digits and a power of ten: both
+// are exact doubles when the digits stay within 2^53, and one division then rounds correctly, as
+// the general conversion would. False when the token is not such a number.
+bool convert_short_decimal(const NumberToken& token, double& d) {
+  if (!token.has_fraction || token.has_exponent || token.integer_overflow ||
+      token.integer_digits + token.fraction_digits > 19 || token.fraction_digits > 22 ||
+      token.mantissa > (std::uint64_t{1} << 53)) {
+    return false;
   }
-  if (digits > (std::uint64_t{1} << 53)) return false;
-  d = static_cast<double>(digits) / kExactPowersOfTen[decimals];
+  d = static_cast<double>(token.mantissa) / kExactPowersOfTen[token.fraction_digits];
   if (token.negative) d = -d;
   return true;
 }
@@ -227,7 +235,7 @@ bool convert_number(const NumberToken& token, std::string_view text, Number& out
     return true;
   }
   double d = 0;
-  if (convert_short_decimal(token, text, d)) {
+  if (convert_short_decimal(token, d)) {
     out = Number::from_float(d);
     return true;
   }

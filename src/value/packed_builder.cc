@@ -2,14 +2,36 @@
 
 #include <algorithm>
 
+#include "value/small_copy.h"
+
 namespace zarvel {
+
+namespace {
+
+// Most keys and strings are short: copied without a call.
+void copy_bytes(char* to, std::string_view from) noexcept {
+  if (from.size() <= 16) {
+    copy_small(to, from.data(), from.size());
+  } else {
+    std::memcpy(to, from.data(), from.size());
+  }
+}
+
+// a < b as byte strings, deciding most pairs by their first byte without a call.
+bool before(std::string_view a, std::string_view b) noexcept {
+  if (!a.empty() && !b.empty() && a[0] != b[0])
+    return static_cast<unsigned char>(a[0]) < static_cast<unsigned char>(b[0]);
+  return a < b;
+}
+
+}  // namespace
 
 void PackedBuilder::add_string(std::string_view s) {
   if (s.size() <= packed::kMaxShortLength) {
     char* p = out_.extend(2 + s.size());
     p[0] = static_cast<char>(PackedTag::kShortString);
     p[1] = static_cast<char>(s.size());
-    std::memcpy(p + 2, s.data(), s.size());
+    copy_bytes(p + 2, s);
   } else {
     char* p = out_.extend(5 + s.size());
     p[0] = static_cast<char>(PackedTag::kString);
@@ -32,7 +54,7 @@ void PackedBuilder::add_key(std::string_view key) {
   if (key.size() < packed::kLongKey) {
     char* p = out_.extend(1 + key.size());
     p[0] = static_cast<char>(key.size());
-    std::memcpy(p + 1, key.data(), key.size());
+    copy_bytes(p + 1, key);
     at = out_.size() - key.size();
   } else {
     char* p = out_.extend(5 + key.size());
@@ -43,7 +65,7 @@ void PackedBuilder::add_key(std::string_view key) {
   }
   if (object.count > 0 && object.in_order) {
     std::string_view last(out_.data() + object.last_key, object.last_key_size);
-    object.in_order = last < key;
+    object.in_order = before(last, key);
   }
   object.last_key = at;
   object.last_key_size = key.size();

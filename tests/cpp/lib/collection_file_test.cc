@@ -101,7 +101,6 @@ TEST(CollectionFileTest, WritesBothFormsAlikeAndKeepsTheOldFileOnFailure) {
   fs::remove_all(dir);
 }
 
-
 // The packed readers share the Value readers' code: the same files must give the same value or
 // the same failure, note and all.
 TEST(CollectionFileTest, PackedReadsMatchTheValueReads) {
