@@ -38,18 +38,23 @@ PyObject* new_str(std::string_view text) {
   return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
 }
 
+// Serves both forms of a document, a Value or a PackedValue, with one body: their read accessors
+// are the same.
 class ToPython {
  public:
   // `levels_left` is how many more arrays and objects may open below this point. No stored value
   // goes deeper than the limit, but one that did must not take the stack with it.
-  PyObject* convert(const Value& value, int levels_left);
+  template <typename Doc>
+  PyObject* convert(const Doc& value, int levels_left);
 
  private:
   PyObject* convert_number(Number number);
   // A new reference to a str holding `key`; null with an exception set on failure.
   PyObject* str_for_key(std::string_view key);
-  PyObject* convert_array(const Array& array, int levels_left);
-  PyObject* convert_object(const Object& object, int levels_left);
+  template <typename ArrayView>
+  PyObject* convert_array(const ArrayView& array, int levels_left);
+  template <typename ObjectView>
+  PyObject* convert_object(const ObjectView& object, int levels_left);
   static PyObject* too_deep() {
     PyErr_SetString(PyExc_Exception, "Document nested too deeply");
     return nullptr;
@@ -58,7 +63,8 @@ class ToPython {
   KeyTable<512> keys_;
 };
 
-PyObject* ToPython::convert(const Value& value, int levels_left) {
+template <typename Doc>
+PyObject* ToPython::convert(const Doc& value, int levels_left) {
   switch (value.kind()) {
     case Kind::kNull:
       return Py_NewRef(Py_None);
@@ -96,11 +102,12 @@ PyObject* ToPython::convert_number(Number number) {
   return PyFloat_FromDouble(number.as_float());
 }
 
-PyObject* ToPython::convert_array(const Array& array, int levels_left) {
+template <typename ArrayView>
+PyObject* ToPython::convert_array(const ArrayView& array, int levels_left) {
   PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(array.size())));
   if (!list) return nullptr;
   Py_ssize_t i = 0;
-  for (const Value& element : array) {
+  for (auto&& element : array) {
     PyObject* item = convert(element, levels_left);
     if (item == nullptr) return nullptr;  // the list's empty slots are null, which it tolerates
     PyList_SET_ITEM(list.get(), i++, item);
@@ -113,11 +120,13 @@ PyObject* ToPython::convert_array(const Array& array, int levels_left) {
 // members costs 4 % more instructions. PyDict_New takes its place should it go.
 PyObject* new_dict(std::size_t size) { return _PyDict_NewPresized(static_cast<Py_ssize_t>(size)); }
 
-PyObject* ToPython::convert_object(const Object& object, int levels_left) {
+template <typename ObjectView>
+PyObject* ToPython::convert_object(const ObjectView& object, int levels_left) {
   PyRef dict = PyRef::steal(new_dict(object.size()));
   if (!dict) return nullptr;
-  for (const Object::Member& member : object) {
-    PyRef key = PyRef::steal(str_for_key(member.key));
+  // One pass over the members, front to back.
+  for (auto&& member : object) {
+    PyRef key = PyRef::steal(str_for_key(std::string_view(member.key)));
     if (!key) return nullptr;
     PyRef item = PyRef::steal(convert(member.value, levels_left));
     if (!item) return nullptr;
@@ -178,6 +187,17 @@ PyObject* documents_to_python(std::span<const Value> documents,
                               std::span<const std::uint32_t> positions) {
   return list_of_documents(positions.size(),
                            [&](std::size_t i) -> const Value& { return documents[positions[i]]; });
+}
+
+PyObject* documents_to_python(std::span<const PackedValue> documents, SignalChecks signals) {
+  return list_of_documents(
+      documents.size(), [&](std::size_t i) { return documents[i]; }, signals);
+}
+
+PyObject* documents_to_python(std::span<const PackedValue> documents,
+                              std::span<const std::uint32_t> positions) {
+  return list_of_documents(positions.size(),
+                           [&](std::size_t i) { return documents[positions[i]]; });
 }
 
 PyObject* texts_to_python(const std::vector<std::string>& texts) {

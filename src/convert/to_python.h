@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "value/packed.h"
 #include "value/value.h"
 
 namespace zarvel {
@@ -25,6 +26,12 @@ PyObject* documents_to_python(std::span<const Value> documents,
 // The same for the documents at `positions`, in that order; each position must be below
 // documents.size().
 PyObject* documents_to_python(std::span<const Value> documents,
+                              std::span<const std::uint32_t> positions);
+
+// The same two for packed documents, read in place; each must stay unchanged during the call.
+PyObject* documents_to_python(std::span<const PackedValue> documents,
+                              SignalChecks signals = SignalChecks::kRun);
+PyObject* documents_to_python(std::span<const PackedValue> documents,
                               std::span<const std::uint32_t> positions);
 
 // A new list of str, in order; null with an exception set on failure. Each text must be UTF-8.
