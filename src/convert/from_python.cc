@@ -7,13 +7,11 @@
 #include <utility>
 #include <vector>
 
-#include "convert/key_table.h"
+#include "convert/from_python_outputs.h"
 
 namespace zarvel {
 
 namespace {
-
-using Member = Object::Member;
 
 // Containers converted between two runs of the pending signal handlers: a few milliseconds of
 // work, so Ctrl-C stops a long insert_many at once.
@@ -82,28 +80,6 @@ class PinnedScope {
   std::size_t base_;
 };
 
-// The members of the objects being converted, innermost last: one growing buffer serves every
-// object of a call, and each object's block is then built at its exact size. Takes the members
-// above its base off the stack when it ends.
-class MemberScope {
- public:
-  explicit MemberScope(std::vector<Member>& stack) : stack_(stack), base_(stack.size()) {}
-  MemberScope(const MemberScope&) = delete;
-  MemberScope& operator=(const MemberScope&) = delete;
-  ~MemberScope() { stack_.resize(base_); }
-
-  void push(Key&& key, Value&& value) {
-    stack_.push_back(Member{std::move(key), std::move(value)});
-  }
-  Object take_object() {
-    return Object::from_members(stack_.data() + base_, stack_.data() + stack_.size());
-  }
-
- private:
-  std::vector<Member>& stack_;
-  std::size_t base_;
-};
-
 // Whether the int `integer` lies in [-2^127, 2^128), the integers 128 bits hold (unsigned when
 // positive, two's complement when negative). -1 with an exception set when it cannot be told.
 int within_128_bits(PyObject* integer) {
@@ -117,11 +93,15 @@ int within_128_bits(PyObject* integer) {
   return PyObject_RichCompareBool(exact.get(), limit.get(), Py_LT);
 }
 
+template <typename Output>
 class Converter {
  public:
-  explicit Converter(const ConversionOptions& options) : options_(options) {}
+  using Slot = typename Output::Slot;
+
+  Converter(const ConversionOptions& options, Output& output)
+      : options_(options), output_(output) {}
   // `depth` counts the containers that enclose `object`.
-  bool convert(PyObject* object, Value& out, int depth);
+  bool convert(PyObject* object, Slot out, int depth);
   // The error that made convert() return false.
   ConversionError take_error() { return std::move(*error_); }
 
@@ -137,24 +117,24 @@ class Converter {
     return fail(ConversionError::message("Document nested too deeply"));
   }
 
-  bool convert_plain_scalar(PyObject* object, Value& out);
-  bool convert_str(PyObject* object, Value& out);
-  bool convert_int(PyObject* object, Value& out);
+  bool convert_plain_scalar(PyObject* object, Slot out);
+  bool convert_str(PyObject* object, Slot out);
+  bool convert_int(PyObject* object, Slot out);
   // Out of line, so that the common path of convert_int stays short.
-  [[gnu::noinline]] bool convert_wide_int(PyObject* object, Value& out);
-  bool convert_float(PyObject* object, Value& out);
-  bool convert_key(PyObject* key, Key& out);
-  bool convert_exact_list(PyObject* list, Value& out, int depth);
-  bool convert_exact_tuple(PyObject* tuple, Value& out, int depth);
-  bool convert_sequence(PyObject* sequence, Value& out, int depth);
-  bool convert_exact_dict(PyObject* dict, Value& out, int depth);
+  [[gnu::noinline]] bool convert_wide_int(PyObject* object, Slot out);
+  bool convert_float(PyObject* object, Slot out);
+  bool convert_key(PyObject* key, typename Output::MemberKey& out);
+  bool convert_exact_list(PyObject* list, Slot out, int depth);
+  bool convert_exact_tuple(PyObject* tuple, Slot out, int depth);
+  bool convert_sequence(PyObject* sequence, Slot out, int depth);
+  bool convert_exact_dict(PyObject* dict, Slot out, int depth);
   bool convert_pinned_entries(PyObject* dict, Py_ssize_t position, PyObject* key, PyObject* value,
-                              MemberScope& members, int depth);
-  bool convert_mapping(PyObject* mapping, Value& out, int depth);
+                              typename Output::ObjectWriter& members, int depth);
+  bool convert_mapping(PyObject* mapping, Slot out, int depth);
   // The key and value of one item of a mapping's items(), borrowed from it.
   bool unpack_pair(PyObject* item, PyObject*& key, PyObject*& value);
-  bool convert_set(PyObject* set, Value& out, int depth);
-  bool convert_uncommon(PyObject* object, Value& out, int depth);
+  bool convert_set(PyObject* set, Slot out, int depth);
+  bool convert_uncommon(PyObject* object, Slot out, int depth);
   // An instance check that raises is reported to the unraisable hook and counts as false.
   static bool is_instance(PyObject* object, PyObject* cls);
 
@@ -162,11 +142,11 @@ class Converter {
   int until_signal_check_ = kContainersPerSignalCheck;
   std::optional<ConversionError> error_;
   std::vector<PyObject*> pinned_entries_;
-  std::vector<Member> members_;
-  KeyTable<64> keys_;
+  Output& output_;
 };
 
-bool Converter::convert(PyObject* object, Value& out, int depth) {
+template <typename Output>
+bool Converter<Output>::convert(PyObject* object, Slot out, int depth) {
   // The scalars of lists and dicts are converted without coming here: this counts little more
   // than the containers.
   if (--until_signal_check_ == 0) [[unlikely]] {
@@ -181,42 +161,46 @@ bool Converter::convert(PyObject* object, Value& out, int depth) {
   return convert_uncommon(object, out, depth);
 }
 
-bool Converter::convert_plain_scalar(PyObject* object, Value& out) {
+template <typename Output>
+bool Converter<Output>::convert_plain_scalar(PyObject* object, Slot out) {
   PyTypeObject* type = Py_TYPE(object);
   if (type == &PyUnicode_Type) return convert_str(object, out);
   if (type == &PyLong_Type) return convert_int(object, out);
   if (type == &PyFloat_Type) return convert_float(object, out);
   if (type == &PyBool_Type) {
-    out = Value(object == Py_True);
+    output_.put_bool(out, object == Py_True);
     return true;
   }
-  out = Value();
+  output_.put_null(out);
   return true;
 }
 
-bool Converter::convert_str(PyObject* object, Value& out) {
+template <typename Output>
+bool Converter<Output>::convert_str(PyObject* object, Slot out) {
   Py_ssize_t size = 0;
   const char* text = PyUnicode_AsUTF8AndSize(object, &size);
   if (text == nullptr) return fail_with_pending();
-  out = Value(std::string_view(text, static_cast<std::size_t>(size)));
+  output_.put_string(out, std::string_view(text, static_cast<std::size_t>(size)));
   return true;
 }
 
-bool Converter::convert_int(PyObject* object, Value& out) {
+template <typename Output>
+bool Converter<Output>::convert_int(PyObject* object, Slot out) {
   int overflow = 0;
   long long small = PyLong_AsLongLongAndOverflow(object, &overflow);
   if (overflow != 0) return convert_wide_int(object, out);
   if (small == -1 && PyErr_Occurred()) return fail_with_pending();
-  out = Value(Number::from_int64(small));
+  output_.put_number(out, Number::from_int64(small));
   return true;
 }
 
 // Integers beyond the signed 64-bit range: those below 2^64 are numbers, the others out of range,
 // and those that 128 bits cannot hold too big to convert at all.
-bool Converter::convert_wide_int(PyObject* object, Value& out) {
+template <typename Output>
+bool Converter<Output>::convert_wide_int(PyObject* object, Slot out) {
   unsigned long long value = PyLong_AsUnsignedLongLong(object);
   if (value != static_cast<unsigned long long>(-1) || !PyErr_Occurred()) {
-    out = Value(Number::from_unsigned(value));
+    output_.put_number(out, Number::from_unsigned(value));
     return true;
   }
   PyErr_Clear();  // negative, or 2^64 and beyond
@@ -227,44 +211,42 @@ bool Converter::convert_wide_int(PyObject* object, Value& out) {
   return fail_with_pending();
 }
 
-bool Converter::convert_float(PyObject* object, Value& out) {
+template <typename Output>
+bool Converter<Output>::convert_float(PyObject* object, Slot out) {
   double d = PyFloat_AsDouble(object);
   if (d == -1.0 && PyErr_Occurred()) return fail_with_pending();
   if (std::isfinite(d)) {
-    out = Value(Number::from_float(d));
+    output_.put_number(out, Number::from_float(d));
   } else if (options_.refuse_non_finite) {
     return fail(ConversionError::malformed_query("NaN or infinity found in query"));
   } else {
-    out = Value();
+    output_.put_null(out);
   }
   return true;
 }
 
-bool Converter::convert_key(PyObject* key, Key& out) {
-  if (const Key* known = keys_.key_of(key)) {
-    out = *known;
-    return true;
-  }
+template <typename Output>
+bool Converter<Output>::convert_key(PyObject* key, typename Output::MemberKey& out) {
+  if (output_.known_key(key, out)) return true;
   if (!PyUnicode_Check(key)) {
     return fail(ConversionError::unexpected_type(Py_TYPE(key), "PyString"));
   }
   Py_ssize_t size = 0;
   const char* text = PyUnicode_AsUTF8AndSize(key, &size);
   if (text == nullptr) return fail_with_pending();
-  out = Key(std::string_view(text, static_cast<std::size_t>(size)));
-  keys_.remember_key(key, out);
+  out = output_.make_key(key, std::string_view(text, static_cast<std::size_t>(size)));
   return true;
 }
 
 // Reads the length once, like the generic walk, and each item afresh: Python code run for one item
 // may shrink the list, which then fails as PySequence_GetItem does.
-bool Converter::convert_exact_list(PyObject* list, Value& out, int depth) {
+template <typename Output>
+bool Converter<Output>::convert_exact_list(PyObject* list, Slot out, int depth) {
   if (!enter_container(depth)) return false;
   Py_ssize_t size = PyList_GET_SIZE(list);
-  Array items;
-  items.reserve(static_cast<std::size_t>(size));
+  typename Output::ArrayWriter items(output_, out, static_cast<std::size_t>(size));
   for (Py_ssize_t i = 0; i < size; ++i) {
-    Value& item_value = items.emplace_back();
+    Slot item_value = items.next();
     if (i < PyList_GET_SIZE(list)) {
       PyObject* item = PyList_GET_ITEM(list, i);
       if (is_plain_scalar(item)) {
@@ -280,35 +262,36 @@ bool Converter::convert_exact_list(PyObject* list, Value& out, int depth) {
       if (!convert(item.get(), item_value, depth + 1)) return false;
     }
   }
-  out = Value(std::move(items));
+  items.finish();
   return true;
 }
 
 // A tuple cannot change and holds its items as long as it lives, which its holder guarantees.
-bool Converter::convert_exact_tuple(PyObject* tuple, Value& out, int depth) {
+template <typename Output>
+bool Converter<Output>::convert_exact_tuple(PyObject* tuple, Slot out, int depth) {
   if (!enter_container(depth)) return false;
   Py_ssize_t size = PyTuple_GET_SIZE(tuple);
-  Array items;
-  items.reserve(static_cast<std::size_t>(size));
+  typename Output::ArrayWriter items(output_, out, static_cast<std::size_t>(size));
   for (Py_ssize_t i = 0; i < size; ++i) {
-    if (!convert(PyTuple_GET_ITEM(tuple, i), items.emplace_back(), depth + 1)) return false;
+    if (!convert(PyTuple_GET_ITEM(tuple, i), items.next(), depth + 1)) return false;
   }
-  out = Value(std::move(items));
+  items.finish();
   return true;
 }
 
-bool Converter::convert_sequence(PyObject* sequence, Value& out, int depth) {
+template <typename Output>
+bool Converter<Output>::convert_sequence(PyObject* sequence, Slot out, int depth) {
   if (!enter_container(depth)) return false;
   Py_ssize_t size = PyObject_Size(sequence);
   if (size < 0) return fail_with_pending();
-  Array items;
-  items.reserve(static_cast<std::size_t>(std::min(size, kMaxReserveFromHint)));
+  typename Output::ArrayWriter items(output_, out,
+                                     static_cast<std::size_t>(std::min(size, kMaxReserveFromHint)));
   for (Py_ssize_t i = 0; i < size; ++i) {
     PyRef item = PyRef::steal(PySequence_GetItem(sequence, i));
     if (!item) return fail_with_pending();
-    if (!convert(item.get(), items.emplace_back(), depth + 1)) return false;
+    if (!convert(item.get(), items.next(), depth + 1)) return false;
   }
-  out = Value(std::move(items));
+  items.finish();
   return true;
 }
 
@@ -317,9 +300,10 @@ bool Converter::convert_sequence(PyObject* sequence, Value& out, int depth) {
 // so the dict cannot change under the walk. At the first other value the entries not yet converted
 // are pinned, as they are then and so as they were on entry, and converted from there, which keeps
 // the snapshot semantics of the generic walk whatever the nested conversions do.
-bool Converter::convert_exact_dict(PyObject* dict, Value& out, int depth) {
+template <typename Output>
+bool Converter<Output>::convert_exact_dict(PyObject* dict, Slot out, int depth) {
   if (!enter_container(depth)) return false;
-  MemberScope members(members_);
+  typename Output::ObjectWriter members(output_, out);
   Py_ssize_t position = 0;
   PyObject* key;
   PyObject* value;
@@ -328,18 +312,20 @@ bool Converter::convert_exact_dict(PyObject* dict, Value& out, int depth) {
       if (!convert_pinned_entries(dict, position, key, value, members, depth)) return false;
       break;
     }
-    Key member_key;
-    Value member_value;
-    if (!convert_key(key, member_key) || !convert_plain_scalar(value, member_value)) return false;
-    members.push(std::move(member_key), std::move(member_value));
+    typename Output::MemberKey member_key;
+    if (!convert_key(key, member_key)) return false;
+    if (!convert_plain_scalar(value, members.begin_member(std::move(member_key)))) return false;
+    members.end_member();
   }
-  out = Value(members.take_object());
+  members.finish();
   return true;
 }
 
 // Converts (key, value) and the entries after `position`, pinned first.
-bool Converter::convert_pinned_entries(PyObject* dict, Py_ssize_t position, PyObject* key,
-                                       PyObject* value, MemberScope& members, int depth) {
+template <typename Output>
+bool Converter<Output>::convert_pinned_entries(PyObject* dict, Py_ssize_t position, PyObject* key,
+                                               PyObject* value,
+                                               typename Output::ObjectWriter& members, int depth) {
   PinnedScope scope(pinned_entries_);
   scope.push(key);
   scope.push(value);
@@ -352,37 +338,38 @@ bool Converter::convert_pinned_entries(PyObject* dict, Py_ssize_t position, PyOb
     // Indexes, not pointers: nested walks push onto the same vector and may move it.
     PyObject* entry_key = pinned_entries_[i];
     PyObject* entry_value = pinned_entries_[i + 1];
-    Key member_key;
-    Value member_value;
-    if (!convert_key(entry_key, member_key) || !convert(entry_value, member_value, depth + 1))
-      return false;
-    members.push(std::move(member_key), std::move(member_value));
+    typename Output::MemberKey member_key;
+    if (!convert_key(entry_key, member_key)) return false;
+    if (!convert(entry_value, members.begin_member(std::move(member_key)), depth + 1)) return false;
+    members.end_member();
   }
   return true;
 }
 
 // Members are taken from items(), each key with its own value, and as many as it gives: keys()
 // and values() of a subclass can disagree, and __len__ can misreport.
-bool Converter::convert_mapping(PyObject* mapping, Value& out, int depth) {
+template <typename Output>
+bool Converter<Output>::convert_mapping(PyObject* mapping, Slot out, int depth) {
   if (!enter_container(depth)) return false;
   PyRef items = PyRef::steal(PyMapping_Items(mapping));
   if (!items) return fail_with_pending();
-  MemberScope members(members_);
+  typename Output::ObjectWriter members(output_, out);
   // A list of our own: nothing converted below can reach it to change it.
   for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items.get()); ++i) {
     PyObject* key = nullptr;
     PyObject* value = nullptr;
     if (!unpack_pair(PyList_GET_ITEM(items.get(), i), key, value)) return false;
-    Key member_key;
-    Value member_value;
-    if (!convert_key(key, member_key) || !convert(value, member_value, depth + 1)) return false;
-    members.push(std::move(member_key), std::move(member_value));
+    typename Output::MemberKey member_key;
+    if (!convert_key(key, member_key)) return false;
+    if (!convert(value, members.begin_member(std::move(member_key)), depth + 1)) return false;
+    members.end_member();
   }
-  out = Value(members.take_object());
+  members.finish();
   return true;
 }
 
-bool Converter::unpack_pair(PyObject* item, PyObject*& key, PyObject*& value) {
+template <typename Output>
+bool Converter<Output>::unpack_pair(PyObject* item, PyObject*& key, PyObject*& value) {
   if (!PyTuple_Check(item) || PyTuple_GET_SIZE(item) != 2) {
     return fail(ConversionError::message("items() of a mapping must give (key, value) pairs"));
   }
@@ -391,21 +378,23 @@ bool Converter::unpack_pair(PyObject* item, PyObject*& key, PyObject*& value) {
   return true;
 }
 
-bool Converter::convert_set(PyObject* set, Value& out, int depth) {
+template <typename Output>
+bool Converter<Output>::convert_set(PyObject* set, Slot out, int depth) {
   if (!enter_container(depth)) return false;
   PyRef iterator = PyRef::steal(PyObject_GetIter(set));
   if (!iterator) return fail_with_pending();
-  Array items;
-  items.reserve(static_cast<std::size_t>(std::min(PySet_GET_SIZE(set), kMaxReserveFromHint)));
+  typename Output::ArrayWriter items(
+      output_, out, static_cast<std::size_t>(std::min(PySet_GET_SIZE(set), kMaxReserveFromHint)));
   while (PyRef item = PyRef::steal(PyIter_Next(iterator.get()))) {
-    if (!convert(item.get(), items.emplace_back(), depth + 1)) return false;
+    if (!convert(item.get(), items.next(), depth + 1)) return false;
   }
   if (PyErr_Occurred()) return fail_with_pending();
-  out = Value(std::move(items));
+  items.finish();
   return true;
 }
 
-bool Converter::is_instance(PyObject* object, PyObject* cls) {
+template <typename Output>
+bool Converter<Output>::is_instance(PyObject* object, PyObject* cls) {
   int result = PyObject_IsInstance(object, cls);
   if (result < 0) {
     PyErr_WriteUnraisable(object);
@@ -415,7 +404,8 @@ bool Converter::is_instance(PyObject* object, PyObject* cls) {
 }
 
 // The full order of tests, for everything but the common exact types.
-bool Converter::convert_uncommon(PyObject* object, Value& out, int depth) {
+template <typename Output>
+bool Converter<Output>::convert_uncommon(PyObject* object, Slot out, int depth) {
   PyTypeObject* type = Py_TYPE(object);
   if (PyType_HasFeature(type, Py_TPFLAGS_LONG_SUBCLASS)) return convert_int(object, out);
   if (type == &PyTuple_Type) return convert_exact_tuple(object, out, depth);
@@ -438,14 +428,46 @@ bool Converter::convert_uncommon(PyObject* object, Value& out, int depth) {
   return fail(ConversionError::unsupported_type(type));
 }
 
+// Puts a buffer back to the size it had, unless told to keep what was added: a failed conversion,
+// or one that runs out of memory, leaves no partial value behind.
+class TruncateUnlessKept {
+ public:
+  TruncateUnlessKept(PackedBuffer& buffer, std::size_t size) noexcept
+      : buffer_(buffer), size_(size) {}
+  TruncateUnlessKept(const TruncateUnlessKept&) = delete;
+  TruncateUnlessKept& operator=(const TruncateUnlessKept&) = delete;
+  ~TruncateUnlessKept() {
+    if (!kept_) buffer_.truncate(size_);
+  }
+  void keep() noexcept { kept_ = true; }
+
+ private:
+  PackedBuffer& buffer_;
+  std::size_t size_;
+  bool kept_ = false;
+};
+
 }  // namespace
 
 Result<Value, ConversionError> value_from_python(PyObject* object,
                                                  const ConversionOptions& options) {
-  Converter converter(options);
+  ValueOutput output;
+  Converter converter(options, output);
   Value value;
   if (!converter.convert(object, value, 0)) return converter.take_error();
   return value;
+}
+
+Result<std::size_t, ConversionError> pack_from_python(PyObject* object,
+                                                      const ConversionOptions& options,
+                                                      PackedBuffer& out) {
+  std::size_t start = out.size();
+  TruncateUnlessKept guard(out, start);
+  PackedOutput output(out);
+  Converter converter(options, output);
+  if (!converter.convert(object, PackedSlot{}, 0)) return converter.take_error();
+  guard.keep();
+  return start;
 }
 
 }  // namespace zarvel

@@ -3,9 +3,12 @@
 
 #include <Python.h>
 
+#include <cstddef>
+
 #include "base/status.h"
 #include "convert/conversion_error.h"
 #include "value/limits.h"
+#include "value/packed.h"
 #include "value/value.h"
 
 namespace zarvel {
@@ -38,5 +41,12 @@ inline constexpr ConversionOptions kUpdateConversion{.max_depth = kMaxNestingDep
 // memory runs out.
 Result<Value, ConversionError> value_from_python(PyObject* object,
                                                  const ConversionOptions& options);
+
+// The same conversion, with the same failures, written as a packed value at the end of `out`
+// without building a Value: the offset in `out` where the value starts. On failure, or when
+// memory runs out (std::bad_alloc), `out` is left as it was.
+Result<std::size_t, ConversionError> pack_from_python(PyObject* object,
+                                                      const ConversionOptions& options,
+                                                      PackedBuffer& out);
 
 }  // namespace zarvel
