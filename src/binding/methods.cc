@@ -14,7 +14,6 @@
 #include "convert/to_python.h"
 #include "lib/collection_path.h"
 #include "lib/file_system.h"
-#include "lib/packed_shims.h"
 #include "python/py_ref.h"
 
 namespace zarvel {
@@ -42,17 +41,10 @@ PyObject* none_or_raise(const Status& status) {
   Py_RETURN_NONE;
 }
 
-// Converts a document, query or update dict. A failure is an internal failure carrying the
-// conversion error's debug form, or only its text for a malformed query; false with
-// PanicException set, or with the exception of a signal handler that raised meanwhile.
-bool convert_or_panic(PyObject* object, const ConversionOptions& options, Value& out,
-                      std::source_location where = std::source_location::current()) {
-  Result<Value, ConversionError> converted = value_from_python(object, options);
-  if (converted.ok()) {
-    out = std::move(converted).value();
-    return true;
-  }
-  const ConversionError& error = converted.error();
+// Raises what a failed conversion calls for: an internal failure carrying the conversion error's
+// debug form, or only its text for a malformed query (PanicException), or the exception of a
+// signal handler that raised meanwhile. Returns false, for the caller to return.
+bool raise_conversion_error(const ConversionError& error, std::source_location where) {
   if (error.kind() == ConversionError::Kind::kInterrupted) {
     PyErr_SetRaisedException(Py_NewRef(error.exception()));
     return false;
@@ -72,6 +64,23 @@ bool convert_or_panic(PyObject* object, const ConversionOptions& options, Value&
   }
   raise_panic(std::string(kUnwrapErrPrefix) + error.debug_form(), where);
   return false;
+}
+
+// Converts a query or update dict; false with an exception set (raise_conversion_error).
+bool convert_or_panic(PyObject* object, const ConversionOptions& options, Value& out,
+                      std::source_location where = std::source_location::current()) {
+  Result<Value, ConversionError> converted = value_from_python(object, options);
+  if (!converted.ok()) return raise_conversion_error(converted.error(), where);
+  out = std::move(converted).value();
+  return true;
+}
+
+// Converts documents to store straight into their packed form, failing as convert_or_panic.
+bool pack_or_panic(PyObject* object, const ConversionOptions& options, PackedBuffer& out,
+                   std::source_location where = std::source_location::current()) {
+  Result<std::size_t, ConversionError> packed = pack_from_python(object, options, out);
+  if (!packed.ok()) return raise_conversion_error(packed.error(), where);
+  return true;
 }
 
 // The trace goes to file descriptor 1 itself, past any redirection of sys.stdout.
@@ -117,7 +126,7 @@ class OptionalQuery {
 
 PyObject* found_to_python(const Store::Found& found) {
   if (found.projected) return documents_to_python(*found.projected);
-  std::vector<Value> documents = unpack_all(found.collection->documents.all());
+  std::span<const PackedValue> documents = found.collection->documents.all();
   if (found.answer == nullptr) return documents_to_python(documents);
   return documents_to_python(documents, found.answer->positions);
 }
@@ -160,9 +169,9 @@ PyObject* insert(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
     if (!extract_string(bound[0], "collection_name", name)) return nullptr;
     if (!check_dict(bound[1], "document")) return nullptr;
     if (!valid_name_or_raise(name)) return nullptr;
-    Value document;
-    if (!convert_or_panic(bound[1], kDocumentConversion, document)) return nullptr;
-    return none_or_raise(store.insert_in_collection(name, packed_copy(document)));
+    PackedBuffer document;
+    if (!pack_or_panic(bound[1], kDocumentConversion, document)) return nullptr;
+    return none_or_raise(store.insert_in_collection(name, document));
   });
 }
 
@@ -175,9 +184,9 @@ PyObject* insert_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     if (!extract_string(bound[0], "collection_name", name)) return nullptr;
     if (!check_list(bound[1], "documents")) return nullptr;
     if (!valid_name_or_raise(name)) return nullptr;
-    Value documents;
-    if (!convert_or_panic(bound[1], kDocumentListConversion, documents)) return nullptr;
-    return none_or_raise(store.insert_in_collection(name, packed_copy(documents)));
+    PackedBuffer documents;
+    if (!pack_or_panic(bound[1], kDocumentListConversion, documents)) return nullptr;
+    return none_or_raise(store.insert_in_collection(name, documents));
   });
 }
 
@@ -239,7 +248,7 @@ PyObject* update(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
     if (!updated.ok()) return raise_status(updated.status());
     // The update is done: an interruption now would hide that it was.
     if (return_result)
-      return documents_to_python(unpack_all(updated.value()->documents.all()), SignalChecks::kSkip);
+      return documents_to_python(updated.value()->documents.all(), SignalChecks::kSkip);
     Py_RETURN_NONE;
   });
 }
