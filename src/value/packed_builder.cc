@@ -18,7 +18,7 @@ void copy_bytes(char* to, std::string_view from) noexcept {
 }
 
 // a < b as byte strings, deciding most pairs by their first byte without a call.
-bool before(std::string_view a, std::string_view b) noexcept {
+[[gnu::always_inline]] inline bool before(std::string_view a, std::string_view b) noexcept {
   if (!a.empty() && !b.empty() && a[0] != b[0])
     return static_cast<unsigned char>(a[0]) < static_cast<unsigned char>(b[0]);
   return a < b;
@@ -98,13 +98,24 @@ void PackedBuilder::sort_members(Open& object) {
     p = end;
   }
   // Stable, so equal keys stay in the order given and the last of each run is the one kept.
-  std::stable_sort(spans_.begin(), spans_.end(),
-                   [](const Span& a, const Span& b) { return a.key < b.key; });
+  // Objects are small as a rule: an insertion sort then allocates nothing and wins.
+  auto by_key = [](const Span& a, const Span& b) { return before(a.key, b.key); };
+  if (spans_.size() <= 32) {
+    for (std::size_t i = 1; i < spans_.size(); ++i) {
+      Span moving = spans_[i];
+      std::size_t j = i;
+      for (; j > 0 && by_key(moving, spans_[j - 1]); --j) spans_[j] = spans_[j - 1];
+      spans_[j] = moving;
+    }
+  } else {
+    std::stable_sort(spans_.begin(), spans_.end(), by_key);
+  }
   scratch_.clear();
   std::uint32_t kept = 0;
   for (std::size_t i = 0; i < spans_.size(); ++i) {
     if (i + 1 < spans_.size() && spans_[i + 1].key == spans_[i].key) continue;
-    scratch_.append(out_.data() + spans_[i].begin, spans_[i].end - spans_[i].begin);
+    copy_bytes(scratch_.extend(spans_[i].end - spans_[i].begin),
+               std::string_view(out_.data() + spans_[i].begin, spans_[i].end - spans_[i].begin));
     ++kept;
   }
   std::memcpy(out_.data() + body, scratch_.data(), scratch_.size());
