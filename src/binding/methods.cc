@@ -171,7 +171,7 @@ PyObject* insert(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
     if (!valid_name_or_raise(name)) return nullptr;
     PackedBuffer document;
     if (!pack_or_panic(bound[1], kDocumentConversion, document)) return nullptr;
-    return none_or_raise(store.insert_in_collection(name, document));
+    return none_or_raise(store.insert_in_collection(name, std::move(document)));
   });
 }
 
@@ -186,7 +186,7 @@ PyObject* insert_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     if (!valid_name_or_raise(name)) return nullptr;
     PackedBuffer documents;
     if (!pack_or_panic(bound[1], kDocumentListConversion, documents)) return nullptr;
-    return none_or_raise(store.insert_in_collection(name, documents));
+    return none_or_raise(store.insert_in_collection(name, std::move(documents)));
   });
 }
 

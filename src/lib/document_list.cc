@@ -14,6 +14,13 @@ constexpr std::size_t kLargestChunkBytes = std::size_t{16} << 20;
 // Compaction is not worth its copy below this much garbage.
 constexpr std::size_t kCompactionFloor = std::size_t{64} << 10;
 
+// Room for `more` slots, grown geometrically: exact growth would make many small inserts
+// quadratic.
+void reserve_more(std::vector<PackedValue>& slots, std::size_t more) {
+  std::size_t needed = slots.size() + more;
+  if (needed > slots.capacity()) slots.reserve(std::max(needed, 2 * slots.capacity()));
+}
+
 std::size_t body_bytes(PackedArray documents) noexcept {
   return static_cast<std::size_t>(documents.end().data() - documents.begin().data());
 }
@@ -38,7 +45,7 @@ PackedBuffer& DocumentList::room_for(std::size_t bytes) {
 
 void DocumentList::adopt(PackedBuffer buffer, PackedArray documents) {
   chunks_.reserve(chunks_.size() + 1);
-  slots_.reserve(slots_.size() + documents.size());
+  reserve_more(slots_, documents.size());
   // Nothing below can fail.
   buffer.shrink_to_fit();
   garbage_bytes_ += buffer.size() - body_bytes(documents);
@@ -53,7 +60,7 @@ void DocumentList::append(PackedArray documents) {
 void DocumentList::append(PackedValue document) { append_run(document.data(), document.size(), 1); }
 
 void DocumentList::append_run(const char* first, std::size_t bytes, std::size_t count) {
-  slots_.reserve(slots_.size() + count);
+  reserve_more(slots_, count);
   PackedBuffer& chunk = room_for(bytes);
   // Nothing below can fail: the chunk has room, so it is not moved.
   char* copy = chunk.extend(bytes);

@@ -27,6 +27,9 @@ class DocumentList {
   PackedValue operator[](std::size_t i) const noexcept { return slots_[i]; }
   std::span<const PackedValue> all() const noexcept { return slots_; }
 
+  // From this size on, a buffer of new documents is worth taking as a chunk of its own.
+  static constexpr std::size_t kAdoptedBytes = std::size_t{64} << 10;
+
   // Takes `buffer` as a chunk and appends `documents`, which lie in it, without copying them.
   // The rest of the buffer counts as garbage. Throws std::bad_alloc, and then nothing changed.
   void adopt(PackedBuffer buffer, PackedArray documents);

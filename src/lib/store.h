@@ -53,7 +53,7 @@ class Store {
   // array. A missing collection
   // is loaded from its file, or created when it has none. kWrongType "documents[<i>]: '<type>'
   // object is not a document" for an element that is not an object, and nothing is appended.
-  Status insert_in_collection(std::string_view name, const PackedBuffer& documents);
+  Status insert_in_collection(std::string_view name, PackedBuffer documents);
   // Appends the documents of an import file whose members name collections: all or nothing, since
   // every collection is loaded or created before the first document is appended. Like
   // insert_in_collection, refuses what is not an object, as "<collection>[<i>]: ...".
@@ -157,6 +157,7 @@ class Store {
   // Appends `value`, or each element when it is an array, and forgets the collection's cached
   // answers.
   void append(std::string_view name, Collection& collection, PackedValue value);
+  void append(std::string_view name, Collection& collection, PackedBuffer documents);
   // Marks a change of the collection's documents: its cached answers are dropped and can no
   // longer be mistaken for current ones.
   void changed(std::string_view name, Collection& collection);

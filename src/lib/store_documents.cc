@@ -87,18 +87,29 @@ void Store::append(std::string_view name, Collection& collection, PackedValue va
   changed(name, collection);
 }
 
+void Store::append(std::string_view name, Collection& collection, PackedBuffer documents) {
+  PackedValue value(documents.data());
+  // A large array becomes a chunk of the collection as it is, instead of being copied into one.
+  if (value.is_array() && documents.size() >= DocumentList::kAdoptedBytes) {
+    collection.documents.adopt(std::move(documents), value.as_array());
+    changed(name, collection);
+  } else {
+    append(name, collection, value);
+  }
+}
+
 void Store::changed(std::string_view name, Collection& collection) {
   ++collection.version;
   cache_.invalidate(name);
 }
 
-Status Store::insert_in_collection(std::string_view name, const PackedBuffer& documents) {
-  PackedValue value(documents.data());
-  if (Status checked = check_documents("documents", value); !checked.ok()) return checked;
+Status Store::insert_in_collection(std::string_view name, PackedBuffer documents) {
+  if (Status checked = check_documents("documents", PackedValue(documents.data())); !checked.ok())
+    return checked;
   bool created = false;
   Result<SharedCollection> collection = collection_for_insert(name, created);
   if (!collection.ok()) return std::move(collection).status();
-  append(name, *collection.value(), value);
+  append(name, *collection.value(), std::move(documents));
   return Status();
 }
 
@@ -137,7 +148,7 @@ Status Store::insert_many_from_document(std::string_view name, const std::string
   if (!content.ok()) return std::move(content).status();
   if (!PackedValue(content.value().data()).is_array())
     return Status::bad_content("Document is not an array");
-  return insert_in_collection(name, content.value());
+  return insert_in_collection(name, std::move(content).value());
 }
 
 Result<Store::Found> Store::find(std::string_view name, const Object* query,
