@@ -53,7 +53,22 @@ char* put_key(char* p, std::string_view key) {
   return p + key.size();
 }
 
+bool is_small(std::size_t body, std::size_t count) {
+  return body <= packed::kMaxSmallContainer && count <= packed::kMaxSmallContainer;
+}
+
+std::size_t header_size(std::size_t body, std::size_t count) {
+  return is_small(body, count) ? packed::kSmallContainerHeaderSize : kContainerHeaderSize;
+}
+
+// `tag` is kArray or kObject; the small form is chosen when the body and count allow it.
 char* put_header(char* p, PackedTag tag, std::size_t body, std::size_t count) {
+  if (is_small(body, count)) {
+    *p = tag_byte(tag == PackedTag::kArray ? PackedTag::kSmallArray : PackedTag::kSmallObject);
+    p[1] = static_cast<char>(body);
+    p[2] = static_cast<char>(count);
+    return p + packed::kSmallContainerHeaderSize;
+  }
   *p = tag_byte(tag);
   store_u32(p + 1, static_cast<std::uint32_t>(body));
   store_u32(p + 5, static_cast<std::uint32_t>(count));
@@ -133,7 +148,9 @@ std::size_t packed_size(const Value& value) noexcept {
     case Kind::kObject:
       break;
   }
-  return kContainerHeaderSize + body_size(value);
+  std::size_t body = body_size(value);
+  std::size_t count = value.is_array() ? value.as_array().size() : value.as_object().size();
+  return header_size(body, count) + body;
 }
 
 void pack(const Value& value, PackedBuffer& out) {

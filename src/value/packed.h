@@ -7,6 +7,8 @@
 //   unsigned, negative, float         the tag, then the 8 bytes of the number's payload
 //   short string (up to 255 bytes)    the tag, one length byte, the bytes
 //   string                            the tag, a 4-byte length, the bytes
+//   small array, small object         the tag, the 1-byte length of the body, the 1-byte count of
+//                                     elements or members, then the body (both up to 255)
 //   array, object                     the tag, the 4-byte length of the body, the 4-byte count of
 //                                     elements or members, then the body
 // An object's members are held in ascending byte order of their keys, each key once, as an
@@ -39,12 +41,16 @@ enum class PackedTag : std::uint8_t {
   kString = 7,
   kArray = 8,
   kObject = 9,
+  kSmallArray = 10,
+  kSmallObject = 11,
 };
 
 namespace packed {
 
 inline constexpr std::size_t kNumberSize = 9;
 inline constexpr std::size_t kContainerHeaderSize = 9;
+inline constexpr std::size_t kSmallContainerHeaderSize = 3;
+inline constexpr std::size_t kMaxSmallContainer = 255;  // body bytes, and elements or members
 inline constexpr std::size_t kMaxShortLength = 255;
 // A key length byte of this value says a 4-byte length follows.
 inline constexpr std::uint8_t kLongKey = 255;
@@ -79,11 +85,30 @@ inline std::size_t value_size(const char* p) noexcept {
       return 2 + static_cast<unsigned char>(p[1]);
     case PackedTag::kString:
       return 5 + std::size_t{load_u32(p + 1)};
+    case PackedTag::kSmallArray:
+    case PackedTag::kSmallObject:
+      return kSmallContainerHeaderSize + static_cast<unsigned char>(p[1]);
     case PackedTag::kArray:
     case PackedTag::kObject:
       break;
   }
   return kContainerHeaderSize + std::size_t{load_u32(p + 1)};
+}
+
+// The body of the array or object whose tag is at `p`: where it starts, where it ends, and the
+// count of its elements or members.
+struct ContainerBody {
+  const char* begin;
+  const char* end;
+  std::size_t count;
+};
+inline ContainerBody container_body(const char* p) noexcept {
+  if (tag_at(p) >= PackedTag::kSmallArray) {
+    const char* begin = p + kSmallContainerHeaderSize;
+    return {begin, begin + static_cast<unsigned char>(p[1]), static_cast<unsigned char>(p[2])};
+  }
+  const char* begin = p + kContainerHeaderSize;
+  return {begin, begin + load_u32(p + 1), load_u32(p + 5)};
 }
 
 // The key of the member starting at `p`, and where its value starts.
@@ -119,15 +144,15 @@ class PackedValue {
   Kind kind() const noexcept {
     static constexpr Kind kKinds[] = {Kind::kNull,   Kind::kBool,   Kind::kBool,   Kind::kNumber,
                                       Kind::kNumber, Kind::kNumber, Kind::kString, Kind::kString,
-                                      Kind::kArray,  Kind::kObject};
+                                      Kind::kArray,  Kind::kObject, Kind::kArray,  Kind::kObject};
     return kKinds[static_cast<std::uint8_t>(tag())];
   }
   bool is_null() const noexcept { return tag() == PackedTag::kNull; }
   bool is_bool() const noexcept { return kind() == Kind::kBool; }
   bool is_number() const noexcept { return kind() == Kind::kNumber; }
   bool is_string() const noexcept { return kind() == Kind::kString; }
-  bool is_array() const noexcept { return tag() == PackedTag::kArray; }
-  bool is_object() const noexcept { return tag() == PackedTag::kObject; }
+  bool is_array() const noexcept { return kind() == Kind::kArray; }
+  bool is_object() const noexcept { return kind() == Kind::kObject; }
 
   // Each accessor requires the matching kind.
   bool as_bool() const noexcept { return tag() == PackedTag::kTrue; }
@@ -184,12 +209,10 @@ class PackedArray {
   // `header` is the array's tag byte.
   explicit PackedArray(const char* header) noexcept : header_(header) {}
 
-  std::size_t size() const noexcept { return packed::load_u32(header_ + 5); }
+  std::size_t size() const noexcept { return packed::container_body(header_).count; }
   bool empty() const noexcept { return size() == 0; }
-  iterator begin() const noexcept { return iterator(header_ + packed::kContainerHeaderSize); }
-  iterator end() const noexcept {
-    return iterator(header_ + packed::kContainerHeaderSize + packed::load_u32(header_ + 1));
-  }
+  iterator begin() const noexcept { return iterator(packed::container_body(header_).begin); }
+  iterator end() const noexcept { return iterator(packed::container_body(header_).end); }
   // Steps over the elements before it: O(i).
   PackedValue operator[](std::size_t i) const noexcept {
     iterator it = begin();
@@ -250,15 +273,16 @@ class PackedObject {
   explicit PackedObject(const char* header) noexcept : header_(header) {}
 
   const char* data() const noexcept { return header_; }
-  std::size_t size() const noexcept { return packed::load_u32(header_ + 5); }
+  std::size_t size() const noexcept { return packed::container_body(header_).count; }
   bool empty() const noexcept { return size() == 0; }
   iterator begin() const noexcept { return iterator(body(), body_end()); }
   iterator end() const noexcept { return iterator(body_end(), body_end()); }
 
   // The value of `key`, if present. Reads the keys before it, not their values.
   std::optional<PackedValue> find(std::string_view key) const noexcept {
-    const char* p = header_ + packed::kContainerHeaderSize;
-    const char* end = p + packed::load_u32(header_ + 1);
+    packed::ContainerBody members = packed::container_body(header_);
+    const char* p = members.begin;
+    const char* end = members.end;
     while (p != end) {
       const char* value;
       std::string_view candidate = packed::member_key(p, value);
@@ -273,8 +297,8 @@ class PackedObject {
     return std::nullopt;
   }
 
-  const char* body() const noexcept { return header_ + packed::kContainerHeaderSize; }
-  const char* body_end() const noexcept { return body() + packed::load_u32(header_ + 1); }
+  const char* body() const noexcept { return packed::container_body(header_).begin; }
+  const char* body_end() const noexcept { return packed::container_body(header_).end; }
 
   // Asks the processor to start loading the object's first bytes, as Object::prefetch does.
   void prefetch() const noexcept {

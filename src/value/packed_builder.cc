@@ -75,9 +75,20 @@ void PackedBuilder::add_key(std::string_view key) {
 void PackedBuilder::end() noexcept {
   Open& open = open_.back();
   char* header = out_.data() + open.header;
-  packed::store_u32(header + 1, static_cast<std::uint32_t>(out_.size() - open.header -
-                                                           packed::kContainerHeaderSize));
-  packed::store_u32(header + 5, open.count);
+  std::size_t body = out_.size() - open.header - packed::kContainerHeaderSize;
+  if (body <= packed::kMaxSmallContainer && open.count <= packed::kMaxSmallContainer) {
+    // Most containers are small: their body moves up behind the short header.
+    constexpr std::size_t kSaved = packed::kContainerHeaderSize - packed::kSmallContainerHeaderSize;
+    header[0] = static_cast<char>(static_cast<std::uint8_t>(header[0]) + 2);  // the small tag
+    header[1] = static_cast<char>(body);
+    header[2] = static_cast<char>(open.count);
+    std::memmove(header + packed::kSmallContainerHeaderSize, header + packed::kContainerHeaderSize,
+                 body);
+    out_.truncate(out_.size() - kSaved);
+  } else {
+    packed::store_u32(header + 1, static_cast<std::uint32_t>(body));
+    packed::store_u32(header + 5, open.count);
+  }
   open_.pop_back();
 }
 
