@@ -46,8 +46,10 @@ PackedBuffer& DocumentList::room_for(std::size_t bytes) {
 void DocumentList::adopt(PackedBuffer buffer, PackedArray documents) {
   chunks_.reserve(chunks_.size() + 1);
   reserve_more(slots_, documents.size());
-  // Nothing below can fail.
+  // Nothing below can fail. Shrinking may move the buffer: the array is found again by offset.
+  std::size_t offset = static_cast<std::size_t>(documents.data() - buffer.data());
   buffer.shrink_to_fit();
+  documents = PackedArray(buffer.data() + offset);
   garbage_bytes_ += buffer.size() - body_bytes(documents);
   for (PackedValue document : documents) slots_.push_back(document);
   add_chunk(std::move(buffer));

@@ -128,7 +128,7 @@ void PackedBuffer::grow(std::size_t more) {
 
 void PackedBuffer::shrink_to_fit() noexcept {
   if (size_ == capacity_ || size_ == 0) return;
-  // Shrinking in place keeps the address for large blocks; a failure keeps the block as it was.
+  // The block may move; a failure keeps it as it was.
   if (void* shrunk = std::realloc(data_, size_)) {
     data_ = static_cast<char*>(shrunk);
     capacity_ = size_;

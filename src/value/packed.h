@@ -209,6 +209,7 @@ class PackedArray {
   // `header` is the array's tag byte.
   explicit PackedArray(const char* header) noexcept : header_(header) {}
 
+  const char* data() const noexcept { return header_; }
   std::size_t size() const noexcept { return packed::container_body(header_).count; }
   bool empty() const noexcept { return size() == 0; }
   iterator begin() const noexcept { return iterator(packed::container_body(header_).begin); }
@@ -352,7 +353,7 @@ class PackedBuffer {
   void reserve(std::size_t capacity) {
     if (capacity > capacity_) grow(capacity - size_);
   }
-  // Gives back the capacity beyond the size, when the allocator can.
+  // Gives back the capacity beyond the size, when the allocator can. The bytes may move.
   void shrink_to_fit() noexcept;
 
  private:
