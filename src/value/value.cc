@@ -6,6 +6,7 @@
 #include <new>
 
 #include "value/limits.h"
+#include "value/same_value.h"
 #include "value/small_copy.h"
 
 namespace zarvel {
@@ -93,24 +94,7 @@ std::string_view Value::as_string() const noexcept {
   return {inline_data(), aux_};
 }
 
-bool operator==(const Value& a, const Value& b) noexcept {
-  if (a.kind_ != b.kind_) return false;
-  switch (a.kind_) {
-    case Kind::kNull:
-      return true;
-    case Kind::kBool:
-      return a.as_bool() == b.as_bool();
-    case Kind::kNumber:
-      return a.as_number() == b.as_number();
-    case Kind::kString:
-      return a.as_string() == b.as_string();
-    case Kind::kArray:
-      return a.as_array() == b.as_array();
-    case Kind::kObject:
-      return a.as_object() == b.as_object();
-  }
-  return false;
-}
+bool operator==(const Value& a, const Value& b) noexcept { return same_value(a, b); }
 
 int nesting_depth(const Value& value) noexcept {
   int deepest = 0;
