@@ -273,6 +273,8 @@ Status Store::update_documents(std::string_view name, Collection& collection,
   }
   DocumentList& documents = collection.documents;
   std::vector<std::uint32_t> selected;
+  // Reserved whole, as the writes below: growing them by copies cost as much as the update.
+  selected.reserve(documents.size());
   // Only this pass, which changes nothing, is interruptible; the changes after it are short.
   InterruptPoll poll(*interrupt_);
   for (std::size_t i = 0; i < documents.size(); ++i) {
@@ -292,6 +294,7 @@ Status Store::update_documents(std::string_view name, Collection& collection,
   // rebuilt ones are made before the first change, so running out of memory changes nothing.
   InPlaceUpdate in_place(update);
   std::vector<InPlaceUpdate::Write> writes;
+  writes.reserve(selected.size());
   DocumentList::Replacement rebuilt;
   for (std::uint32_t i : selected) {
     if (in_place.plan(documents[i].as_object(), writes)) continue;
