@@ -87,7 +87,9 @@ void DocumentList::remove(std::span<const std::uint32_t> positions) noexcept {
 }
 
 void DocumentList::Replacement::stage(std::uint32_t i, const Value& document) {
-  offsets_.reserve(offsets_.size() + 1);
+  // Grown geometrically, and before the document is packed, so that the push cannot fail.
+  if (offsets_.size() == offsets_.capacity())
+    offsets_.reserve(std::max<std::size_t>(16, 2 * offsets_.capacity()));
   std::size_t offset = bytes_.size();
   pack(document, bytes_);
   offsets_.emplace_back(i, offset);
