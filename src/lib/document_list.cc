@@ -14,11 +14,12 @@ constexpr std::size_t kLargestChunkBytes = std::size_t{16} << 20;
 // Compaction is not worth its copy below this much garbage.
 constexpr std::size_t kCompactionFloor = std::size_t{64} << 10;
 
-// Room for `more` slots, grown geometrically: exact growth would make many small inserts
+// Room for `more` items, grown geometrically: exact growth would make many small inserts
 // quadratic.
-void reserve_more(std::vector<PackedValue>& slots, std::size_t more) {
-  std::size_t needed = slots.size() + more;
-  if (needed > slots.capacity()) slots.reserve(std::max(needed, 2 * slots.capacity()));
+template <class T>
+void reserve_more(std::vector<T>& items, std::size_t more) {
+  std::size_t needed = items.size() + more;
+  if (needed > items.capacity()) items.reserve(std::max(needed, 2 * items.capacity()));
 }
 
 std::size_t body_bytes(PackedArray documents) noexcept {
@@ -38,13 +39,13 @@ PackedBuffer& DocumentList::room_for(std::size_t bytes) {
   std::size_t last = chunks_.empty() ? 0 : chunks_.back().capacity();
   PackedBuffer chunk;
   chunk.reserve(std::max({bytes, kFirstChunkBytes, std::min(2 * last, kLargestChunkBytes)}));
-  chunks_.reserve(chunks_.size() + 1);
+  reserve_more(chunks_, 1);
   chunks_.push_back(std::move(chunk));
   return chunks_.back();
 }
 
 void DocumentList::adopt(PackedBuffer buffer, PackedArray documents) {
-  chunks_.reserve(chunks_.size() + 1);
+  reserve_more(chunks_, 1);
   reserve_more(slots_, documents.size());
   // Nothing below can fail. Shrinking may move the buffer: the array is found again by offset.
   std::size_t offset = static_cast<std::size_t>(documents.data() - buffer.data());
@@ -87,9 +88,8 @@ void DocumentList::remove(std::span<const std::uint32_t> positions) noexcept {
 }
 
 void DocumentList::Replacement::stage(std::uint32_t i, const Value& document) {
-  // Grown geometrically, and before the document is packed, so that the push cannot fail.
-  if (offsets_.size() == offsets_.capacity())
-    offsets_.reserve(std::max<std::size_t>(16, 2 * offsets_.capacity()));
+  // Before the document is packed, so that the push cannot fail.
+  reserve_more(offsets_, 1);
   std::size_t offset = bytes_.size();
   pack(document, bytes_);
   offsets_.emplace_back(i, offset);
@@ -97,7 +97,7 @@ void DocumentList::Replacement::stage(std::uint32_t i, const Value& document) {
 
 void DocumentList::commit(Replacement replacement) {
   if (replacement.offsets_.empty()) return;
-  chunks_.reserve(chunks_.size() + 1);
+  reserve_more(chunks_, 1);
   // Nothing below can fail.
   replacement.bytes_.shrink_to_fit();
   const char* base = replacement.bytes_.data();
