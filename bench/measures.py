@@ -194,14 +194,14 @@ class Corpus(StoredFile):
     def delete_from_fresh(self):
         return self._fresh.delete(COLLECTION, SELECTIVE_QUERY)
 
-    def update_store(self):
+    def update_store(self, update=None):
         # The update trace goes to file descriptor 1 itself; keep it out of the table.
         sys.stdout.flush()
         saved = os.dup(1)
         devnull = os.open(os.devnull, os.O_WRONLY)
         try:
             os.dup2(devnull, 1)
-            self.store.update(COLLECTION, {"visits": {"$inc": 1}})
+            self.store.update(COLLECTION, update or {"visits": {"$inc": 1}})
         finally:
             os.dup2(saved, 1)
             os.close(saved)
@@ -210,6 +210,16 @@ class Corpus(StoredFile):
     def update_dicts(self):
         for d in self.documents:
             d["visits"] += 1
+
+    def rename_store(self):
+        """A $set that changes every document's size, so that each is rebuilt elsewhere."""
+        self._renames = getattr(self, "_renames", 0) + 1
+        self.update_store({"name": "renamed%d" % self._renames})
+
+    def rename_dicts(self):
+        self._renames = getattr(self, "_renames", 0) + 1
+        for d in self.documents:
+            d["name"] = "renamed%d" % self._renames
 
     def cached_find(self):
         for _ in range(CACHED_CALLS):
@@ -251,6 +261,8 @@ def table(small, large):
         Measure("write " + big, DURABLE_WRITE, lambda: large.store.write(COLLECTION), large.write_peer_file,
                 WRITE_GOAL),
         Measure("update $inc " + big, "Python loop", large.update_store, large.update_dicts, 1 / 6),
+        Measure("update $set resizing " + big, "Python loop", large.rename_store, large.rename_dicts, None,
+                note="a new size for every document: each is rebuilt in a new chunk"),
         Measure("update $inc " + big, "polars with_columns", large.update_store, large.polars_update, 1.5,
                 peer_setup=large.polars),
         Measure("count 1% uncached " + big, "len(list comprehension)",
