@@ -131,6 +131,11 @@ bool emit_string(std::string_view s, Emit&& emit) {
   return emit(std::string_view("\"", 1));
 }
 
+// The rare string with bytes to escape, kept out of write_string so that its callers stay light.
+[[gnu::noinline]] bool write_escaped_string(std::string_view s, BufferedWriter& out) {
+  return emit_string(s, [&out](std::string_view piece) { return out.put(piece); });
+}
+
 bool write_string(std::string_view s, BufferedWriter& out) {
   // Nearly every key and string needs no escape and fits the buffer: copied in one piece.
   if (char* room = out.room(s.size() + 2); room != nullptr && !has_escapes(s)) {
@@ -145,7 +150,7 @@ bool write_string(std::string_view s, BufferedWriter& out) {
     out.advance(s.size() + 2);
     return true;
   }
-  return emit_string(s, [&out](std::string_view piece) { return out.put(piece); });
+  return write_escaped_string(s, out);
 }
 
 bool write_number(Number n, BufferedWriter& out) {
