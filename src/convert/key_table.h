@@ -14,6 +14,7 @@
 
 #include "python/py_ref.h"
 #include "value/key.h"
+#include "value/small_copy.h"
 
 namespace zarvel {
 
@@ -44,7 +45,7 @@ class KeyTable {
   PyObject* str_of(std::string_view key) const noexcept {
     if (key.size() > kMaxStrKeySize) return nullptr;
     const Slot& slot = slots_[by_bytes(key)];
-    return slot.str && slot.key.equals(key) ? slot.str.get() : nullptr;
+    return slot.str && same_bytes(slot.key.view(), key) ? slot.str.get() : nullptr;
   }
   void remember_str(std::string_view key, PyObject* str) {
     if (key.size() > kMaxStrKeySize) return;
@@ -78,13 +79,25 @@ class KeyTable {
       std::memcpy(&head, key.data(), 8);
       std::memcpy(&tail, key.data() + size - 8, 8);
     } else {
-      std::memcpy(&head, key.data(), size);
+      char bytes[8] = {};
+      copy_small(bytes, key.data(), size);
+      std::memcpy(&head, bytes, 8);
     }
     std::uint64_t h = (size + 1) * 0x9E3779B97F4A7C15ULL;
     h = (h ^ head) * 0xFF51AFD7ED558CCDULL;
     h = (h ^ tail) * 0xC4CEB9FE1A85EC53ULL;
     h ^= h >> 29;
     return static_cast<std::size_t>(h & (SlotCount - 1));
+  }
+
+  // Keys are short: compared without a call.
+  static bool same_bytes(std::string_view a, std::string_view b) noexcept {
+    if (a.size() != b.size()) return false;
+    if (a.size() > 16) return std::memcmp(a.data(), b.data(), a.size()) == 0;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      if (a[i] != b[i]) return false;
+    }
+    return true;
   }
 
   std::array<Slot, SlotCount> slots_;

@@ -9,6 +9,7 @@
 #include "convert/key_table.h"
 #include "python/py_ref.h"
 #include "value/limits.h"
+#include "value/small_copy.h"
 
 namespace zarvel {
 
@@ -31,8 +32,15 @@ bool is_ascii(const char* bytes, std::size_t size) {
 PyObject* new_str(std::string_view text) {
   if (is_ascii(text.data(), text.size())) {
     PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127);
-    if (str != nullptr && !text.empty())
-      std::memcpy(PyUnicode_1BYTE_DATA(str), text.data(), text.size());
+    if (str != nullptr && !text.empty()) {
+      auto* data = static_cast<char*>(PyUnicode_DATA(str));
+      // Most strings of a document are short: copied without a call.
+      if (text.size() <= 16) {
+        copy_small(data, text.data(), text.size());
+      } else {
+        std::memcpy(data, text.data(), text.size());
+      }
+    }
     return str;
   }
   return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
