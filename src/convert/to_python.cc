@@ -33,13 +33,7 @@ PyObject* new_str(std::string_view text) {
   if (is_ascii(text.data(), text.size())) {
     PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127);
     if (str != nullptr && !text.empty()) {
-      auto* data = static_cast<char*>(PyUnicode_DATA(str));
-      // Most strings of a document are short: copied without a call.
-      if (text.size() <= 16) {
-        copy_small(data, text.data(), text.size());
-      } else {
-        std::memcpy(data, text.data(), text.size());
-      }
+      copy_bytes(static_cast<char*>(PyUnicode_DATA(str)), text.data(), text.size());
     }
     return str;
   }

@@ -140,12 +140,7 @@ bool write_string(std::string_view s, BufferedWriter& out) {
   // Nearly every key and string needs no escape and fits the buffer: copied in one piece.
   if (char* room = out.room(s.size() + 2); room != nullptr && !has_escapes(s)) {
     room[0] = '"';
-    // Keys and most strings are short: copied without a call.
-    if (s.size() <= 16) {
-      copy_small(room + 1, s.data(), s.size());
-    } else {
-      std::memcpy(room + 1, s.data(), s.size());
-    }
+    copy_bytes(room + 1, s.data(), s.size());
     room[s.size() + 1] = '"';
     out.advance(s.size() + 2);
     return true;

@@ -8,15 +8,6 @@ namespace zarvel {
 
 namespace {
 
-// Most keys and strings are short: copied without a call.
-void copy_bytes(char* to, std::string_view from) noexcept {
-  if (from.size() <= 16) {
-    copy_small(to, from.data(), from.size());
-  } else {
-    std::memcpy(to, from.data(), from.size());
-  }
-}
-
 // a < b as byte strings, compared inline: keys are short, and many share their first bytes.
 [[gnu::always_inline]] inline bool before(std::string_view a, std::string_view b) noexcept {
   std::size_t common = std::min(a.size(), b.size());
@@ -33,7 +24,7 @@ void PackedBuilder::add_string(std::string_view s) {
     char* p = out_.extend(2 + s.size());
     p[0] = static_cast<char>(PackedTag::kShortString);
     p[1] = static_cast<char>(s.size());
-    copy_bytes(p + 2, s);
+    copy_bytes(p + 2, s.data(), s.size());
   } else {
     char* p = out_.extend(5 + s.size());
     p[0] = static_cast<char>(PackedTag::kString);
@@ -56,7 +47,7 @@ void PackedBuilder::add_key(std::string_view key) {
   if (key.size() < packed::kLongKey) {
     char* p = out_.extend(1 + key.size());
     p[0] = static_cast<char>(key.size());
-    copy_bytes(p + 1, key);
+    copy_bytes(p + 1, key.data(), key.size());
     at = out_.size() - key.size();
   } else {
     char* p = out_.extend(5 + key.size());
@@ -127,8 +118,8 @@ void PackedBuilder::sort_members(Open& object) {
   std::uint32_t kept = 0;
   for (std::size_t i = 0; i < spans_.size(); ++i) {
     if (i + 1 < spans_.size() && spans_[i + 1].key == spans_[i].key) continue;
-    copy_bytes(scratch_.extend(spans_[i].end - spans_[i].begin),
-               std::string_view(out_.data() + spans_[i].begin, spans_[i].end - spans_[i].begin));
+    std::size_t size = spans_[i].end - spans_[i].begin;
+    copy_bytes(scratch_.extend(size), out_.data() + spans_[i].begin, size);
     ++kept;
   }
   std::memcpy(out_.data() + body, scratch_.data(), scratch_.size());

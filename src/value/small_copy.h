@@ -22,4 +22,13 @@ inline void copy_small(char* to, const char* from, std::size_t n) noexcept {
   }
 }
 
+// Copies `n` bytes of any length, without a call when they are few, as keys and most strings are.
+inline void copy_bytes(char* to, const char* from, std::size_t n) noexcept {
+  if (n <= 16) {
+    copy_small(to, from, n);
+  } else {
+    std::memcpy(to, from, n);
+  }
+}
+
 }  // namespace zarvel
