@@ -33,11 +33,6 @@ std::weak_ordering compare_sort_values(const SortValue<Document>& a,
   return compare_values(*a.value, *b.value);
 }
 
-void prefetch(const Value& document) noexcept { prefetch_document(document); }
-void prefetch(PackedValue document) noexcept {
-  if (document.is_object()) document.as_object().prefetch();
-}
-
 // The best `bound` candidates offered so far, by the sort keys. Only their keys are kept: the
 // memory is O(bound), and once `bound` are held a candidate that cannot enter costs one
 // comparison with the worst of them, on top of a heap.
@@ -124,7 +119,8 @@ std::vector<std::uint32_t> sorted_selection(const Documents& documents, std::siz
   if (options.skip >= end) return {};
   BestCandidates<std::remove_cvref_t<decltype(documents[0])>> best(options.sort, end);
   for (std::size_t i = 0; i < count; ++i) {
-    if (i + kPrefetchDistance < count) prefetch(documents[position(i + kPrefetchDistance)]);
+    if (i + kPrefetchDistance < count)
+      prefetch_document(documents[position(i + kPrefetchDistance)]);
     best.offer(documents[position(i)], static_cast<std::uint32_t>(i));
   }
   std::vector<std::uint32_t> order = best.in_order();

@@ -4,17 +4,15 @@
 
 namespace zarvel {
 
-namespace {
-
-template <class Documents>
-Status scan(const QueryEngine<QueryOperator>& engine, const Documents& documents,
-            std::size_t stop_after, std::vector<std::uint32_t>& positions, Interrupt& interrupt) {
+Status scan_matches(const QueryEngine<QueryOperator>& engine,
+                    std::span<const PackedValue> documents, std::size_t stop_after,
+                    std::vector<std::uint32_t>& positions, Interrupt& interrupt) {
   InterruptPoll poll(interrupt);
   std::size_t found = 0;
   for (std::size_t i = 0; i < documents.size() && found < stop_after; ++i) {
     if (poll.stop()) return Status::interrupted();
     prefetch_ahead(documents, i);
-    const auto& document = documents[i];
+    PackedValue document = documents[i];
     if (!document.is_object()) continue;
     Result<bool> matched = matches(engine, document.as_object());
     if (!matched.ok()) return std::move(matched).status();
@@ -24,20 +22,6 @@ Status scan(const QueryEngine<QueryOperator>& engine, const Documents& documents
     }
   }
   return Status();
-}
-
-}  // namespace
-
-Status scan_matches(const QueryEngine<QueryOperator>& engine,
-                    std::span<const PackedValue> documents, std::size_t stop_after,
-                    std::vector<std::uint32_t>& positions, Interrupt& interrupt) {
-  return scan(engine, documents, stop_after, positions, interrupt);
-}
-
-Status scan_matches(const QueryEngine<QueryOperator>& engine, const Array& documents,
-                    std::size_t stop_after, std::vector<std::uint32_t>& positions,
-                    Interrupt& interrupt) {
-  return scan(engine, documents, stop_after, positions, interrupt);
 }
 
 }  // namespace zarvel

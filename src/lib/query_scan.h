@@ -44,8 +44,5 @@ Status scan_matches(const QueryEngine<QueryOperator>& engine,
                     std::span<const PackedValue> documents, std::size_t stop_after,
                     std::vector<std::uint32_t>& positions,
                     Interrupt& interrupt = never_interrupted());
-Status scan_matches(const QueryEngine<QueryOperator>& engine, const Array& documents,
-                    std::size_t stop_after, std::vector<std::uint32_t>& positions,
-                    Interrupt& interrupt = never_interrupted());
 
 }  // namespace zarvel

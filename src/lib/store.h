@@ -50,9 +50,9 @@ class Store {
   Status update_in_memory_collections(std::string_view name);
 
   // Appends `documents` (one packed value) to the collection, or each element when it is an
-  // array. A missing collection
-  // is loaded from its file, or created when it has none. kWrongType "documents[<i>]: '<type>'
-  // object is not a document" for an element that is not an object, and nothing is appended.
+  // array. A missing collection is loaded from its file, or created when it has none. kWrongType
+  // "documents[<i>]: '<type>' object is not a document" for an element that is not an object,
+  // and nothing is appended.
   Status insert_in_collection(std::string_view name, PackedBuffer documents);
   // Appends the documents of an import file whose members name collections: all or nothing, since
   // every collection is loaded or created before the first document is appended. Like

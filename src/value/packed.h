@@ -301,11 +301,6 @@ class PackedObject {
   const char* body() const noexcept { return packed::container_body(header_).begin; }
   const char* body_end() const noexcept { return packed::container_body(header_).end; }
 
-  // Asks the processor to start loading the object's first bytes, as Object::prefetch does.
-  void prefetch() const noexcept {
-    for (int offset = 0; offset < 256; offset += 64) __builtin_prefetch(header_ + offset);
-  }
-
  private:
   const char* header_;
 };

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "../query/json_literal.h"
+#include "../value/packed_forms.h"
 
 namespace zarvel {
 namespace {
@@ -13,7 +14,8 @@ using testing::json;
 using testing::json_object;
 
 TEST(QueryScanTest, StopsAfterEnoughMatchesAndSkipsNonObjects) {
-  const Array documents = json(R"([{"n": 1}, 5, {"n": 2}, {"n": "x"}, {"n": 3}])").as_array();
+  const testing::PackedDocuments documents(
+      json(R"([{"n": 1}, 5, {"n": 2}, {"n": "x"}, {"n": 3}])").as_array());
   auto engine = QueryEngine<QueryOperator>::build(json_object(R"({"n": {"$gte": 1}})"), nullptr);
   ASSERT_TRUE(engine.ok());
   struct Case {
@@ -29,7 +31,7 @@ TEST(QueryScanTest, StopsAfterEnoughMatchesAndSkipsNonObjects) {
   };
   for (const Case& c : cases) {
     std::vector<std::uint32_t> positions;
-    Status status = scan_matches(engine.value(), documents, c.stop_after, positions);
+    Status status = scan_matches(engine.value(), documents.span(), c.stop_after, positions);
     EXPECT_EQ(status.kind(), c.error) << c.stop_after;
     EXPECT_EQ(positions, c.expected) << c.stop_after;
   }
