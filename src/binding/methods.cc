@@ -356,6 +356,36 @@ PyCFunction fast() {
   return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Function));
 }
 
+// Debugging and test aids, kept out of the stub: the indexes a collection holds now, as a list of
+// (path, "hash" or "ordered", bytes), and the switch that turns automatic indexes off.
+PyObject* list_indexes(PyObject* self, PyObject* collection_name) {
+  return with_store(self, StoreUse::kShared, [&](Store& store) -> PyObject* {
+    std::string name;
+    if (!extract_string(collection_name, "collection_name", name)) return nullptr;
+    PyRef list = PyRef::steal(PyList_New(0));
+    if (!list) return nullptr;
+    for (const IndexSummary& index : store.index_summary(name)) {
+      PyRef path = PyRef::steal(PyUnicode_FromStringAndSize(
+          index.path.data(), static_cast<Py_ssize_t>(index.path.size())));
+      if (!path) return nullptr;
+      PyRef item = PyRef::steal(Py_BuildValue("(Osn)", path.get(),
+                                              index.kind == IndexKind::kHash ? "hash" : "ordered",
+                                              static_cast<Py_ssize_t>(index.bytes)));
+      if (!item || PyList_Append(list.get(), item.get()) != 0) return nullptr;
+    }
+    return list.release();
+  });
+}
+
+PyObject* set_automatic_indexes(PyObject* self, PyObject* on) {
+  return with_store(self, StoreUse::kExclusive, [&](Store& store) -> PyObject* {
+    bool enabled = true;
+    if (!extract_bool(on, "on", enabled)) return nullptr;
+    store.set_automatic_indexes(enabled);
+    Py_RETURN_NONE;
+  });
+}
+
 constexpr int kFast = METH_FASTCALL | METH_KEYWORDS;
 
 }  // namespace
@@ -385,6 +415,9 @@ PyMethodDef kZarvelMethods[] = {
     {"delete", fast<delete_documents>(), kFast, "delete($self, collection_name, query)\n--\n\n"},
     {"count", fast<count>(), kFast, "count($self, collection_name, maybe_query=None)\n--\n\n"},
     {"__enter__", enter_block, METH_NOARGS, "__enter__($self)\n--\n\n"},
+    {"_indexes", list_indexes, METH_O, "_indexes($self, collection_name, /)\n--\n\n"},
+    {"_automatic_indexes", set_automatic_indexes, METH_O,
+     "_automatic_indexes($self, on, /)\n--\n\n"},
     {"__exit__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(exit_block)),
      METH_FASTCALL, "__exit__($self, exc_type, exc_value, traceback)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},

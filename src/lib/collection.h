@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "index/collection_indexes.h"
 #include "lib/document_list.h"
 
 namespace zarvel {
@@ -13,6 +14,8 @@ namespace zarvel {
 // lives on until then. Calls run one at a time under the store's borrow, so no lock guards it.
 struct Collection {
   DocumentList documents;
+  // Told of every change to `documents`, so that they always describe them.
+  CollectionIndexes indexes;
   // Counts the changes to `documents`. Cached answers name documents by position, so an answer
   // taken at another version must not be used.
   std::uint64_t version = 0;

@@ -44,5 +44,12 @@ Status scan_matches(const QueryEngine<QueryOperator>& engine,
                     std::span<const PackedValue> documents, std::size_t stop_after,
                     std::vector<std::uint32_t>& positions,
                     Interrupt& interrupt = never_interrupted());
+// The same over the documents at `candidates` (ascending) alone: the answer when every other
+// document is known not to match, and known not to stop the scan with an error.
+Status scan_candidates(const QueryEngine<QueryOperator>& engine,
+                       std::span<const PackedValue> documents,
+                       std::span<const std::uint32_t> candidates, std::size_t stop_after,
+                       std::vector<std::uint32_t>& positions,
+                       Interrupt& interrupt = never_interrupted());
 
 }  // namespace zarvel

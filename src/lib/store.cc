@@ -98,6 +98,17 @@ void Store::register_collection(std::string_view name, DocumentList documents) {
   cache_.invalidate(name);
 }
 
+void Store::set_automatic_indexes(bool on) noexcept {
+  automatic_indexes_ = on;
+  if (on) return;
+  for (auto& [name, collection] : registry_) collection->indexes.clear();
+}
+
+std::vector<IndexSummary> Store::index_summary(std::string_view name) const {
+  SharedCollection collection = lookup(name);
+  return collection ? collection->indexes.summary() : std::vector<IndexSummary>{};
+}
+
 Status Store::create_collection(std::string_view name) {
   if (Status valid = validate_collection_name(name); !valid.ok()) return valid;
   std::string path = collection_file_path(directory_, name);

@@ -108,6 +108,12 @@ class Store {
   Status write_changed() const { return write_registered(true); }
   static constexpr std::size_t kMaxStagedFiles = 256;
 
+  // Whether queries build and use automatic indexes (on by default). Answers are the same either
+  // way; turning them off drops those built.
+  void set_automatic_indexes(bool on) noexcept;
+  // The indexes the registered collection `name` holds now; none when it is not registered.
+  std::vector<IndexSummary> index_summary(std::string_view name) const;
+
  private:
   Store(std::string directory, Interrupt& interrupt)
       : directory_(std::move(directory)), interrupt_(&interrupt) {}
@@ -140,6 +146,16 @@ class Store {
   // The cached answer to `query` on `collection` when it is current, else null.
   SharedAnswer cached_answer(std::string_view name, const SharedCollection& collection,
                              const Object& query);
+  // Appends to `positions` the positions of the documents of `collection` that match `engine`,
+  // as scan_matches does: from the candidates an index gives when one may be used, else by a
+  // scan, which notes what the query tests so that the indexes worth building get built.
+  Status match(Collection& collection, const QueryEngine<QueryOperator>& engine,
+               std::size_t stop_after, std::vector<std::uint32_t>& positions);
+  // The positions find returns for `options` (sort, skip, limit) among `candidates` (null: every
+  // document).
+  std::vector<std::uint32_t> select(Collection& collection,
+                                    const std::vector<std::uint32_t>* candidates,
+                                    const FindOptions& options);
   // The documents of `collection` that match `query`, by a scan that stops after `stop_after`
   // matches; the answer is not cached.
   Result<SharedAnswer> scan_query(const SharedCollection& collection, const Object& query,
@@ -171,6 +187,7 @@ class Store {
   Interrupt* interrupt_;
   Registry registry_;
   ResultCache cache_;
+  bool automatic_indexes_ = true;
 };
 
 }  // namespace zarvel

@@ -26,6 +26,7 @@ Result<std::size_t> Store::delete_matching(std::string_view name, const Object& 
   }
   std::size_t removed = answer->positions.size();
   if (removed == 0) return removed;  // nothing changed: the cached answers still hold
+  collection.value()->indexes.removing(answer->positions, collection.value()->documents.all());
   collection.value()->documents.remove(answer->positions);
   collection.value()->documents.reclaim();
   changed(name, *collection.value());

@@ -7,6 +7,7 @@
 #include "lib/collection_file.h"
 #include "lib/collection_path.h"
 #include "lib/file_system.h"
+#include "lib/index_order.h"
 #include "lib/query_scan.h"
 #include "lib/store.h"
 #include "query/matcher.h"
@@ -79,11 +80,13 @@ Result<SharedCollection> Store::collection_for_insert(std::string_view name, boo
 }
 
 void Store::append(std::string_view name, Collection& collection, PackedValue value) {
+  std::size_t first = collection.documents.size();
   if (value.is_array()) {
     collection.documents.append(value.as_array());
   } else {
     collection.documents.append(value);
   }
+  collection.indexes.appended(collection.documents.all(), first);
   changed(name, collection);
 }
 
@@ -91,7 +94,9 @@ void Store::append(std::string_view name, Collection& collection, PackedBuffer d
   PackedValue value(documents.data());
   // A large array becomes a chunk of the collection as it is, instead of being copied into one.
   if (value.is_array() && documents.size() >= DocumentList::kAdoptedBytes) {
+    std::size_t first = collection.documents.size();
     collection.documents.adopt(std::move(documents), value.as_array());
+    collection.indexes.appended(collection.documents.all(), first);
     changed(name, collection);
   } else {
     append(name, collection, value);
@@ -170,8 +175,8 @@ Result<Store::Found> Store::find(std::string_view name, const Object* query,
     auto picked = std::make_shared<QueryAnswer>();
     picked->collection = found.collection;
     picked->version = found.collection->version;
-    picked->positions = select_positions(
-        documents.all(), found.answer ? &found.answer->positions : nullptr, options);
+    picked->positions =
+        select(*found.collection, found.answer ? &found.answer->positions : nullptr, options);
     found.answer = std::move(picked);
   }
   if (options.fields) {
@@ -211,12 +216,39 @@ Result<SharedAnswer> Store::scan_query(const SharedCollection& collection, const
   auto answer = std::make_shared<QueryAnswer>();
   answer->collection = collection;
   answer->version = collection->version;
-  if (Status scanned = scan_matches(engine.value(), collection->documents.all(), stop_after,
-                                    answer->positions, *interrupt_);
-      !scanned.ok()) {
-    return scanned;
+  if (Status matched = match(*collection, engine.value(), stop_after, answer->positions);
+      !matched.ok()) {
+    return matched;
   }
   return SharedAnswer(std::move(answer));
+}
+
+Status Store::match(Collection& collection, const QueryEngine<QueryOperator>& engine,
+                    std::size_t stop_after, std::vector<std::uint32_t>& positions) {
+  std::span<const PackedValue> documents = collection.documents.all();
+  if (automatic_indexes_) {
+    if (std::optional<std::vector<std::uint32_t>> candidates =
+            collection.indexes.candidates(engine, documents)) {
+      return scan_candidates(engine, documents, *candidates, stop_after, positions, *interrupt_);
+    }
+  }
+  Status scanned = scan_matches(engine, documents, stop_after, positions, *interrupt_);
+  if (scanned.ok() && automatic_indexes_)
+    collection.indexes.note_scan(engine, documents, *interrupt_);
+  return scanned;
+}
+
+std::vector<std::uint32_t> Store::select(Collection& collection,
+                                         const std::vector<std::uint32_t>* candidates,
+                                         const FindOptions& options) {
+  std::span<const PackedValue> documents = collection.documents.all();
+  if (automatic_indexes_ && options.sort.size() == 1) {
+    if (const OrderedIndex* index =
+            collection.indexes.sort_index(options.sort.front().path, documents, *interrupt_)) {
+      return select_in_index_order(*index, documents, candidates, options);
+    }
+  }
+  return select_positions(documents, candidates, options);
 }
 
 Result<SharedAnswer> Store::answer_query(std::string_view name, const SharedCollection& collection,
@@ -276,19 +308,17 @@ Status Store::update_documents(std::string_view name, Collection& collection,
   // Reserved whole, as the writes below: growing them by copies cost as much as the update.
   selected.reserve(documents.size());
   // Only this pass, which changes nothing, is interruptible; the changes after it are short.
-  InterruptPoll poll(*interrupt_);
-  for (std::size_t i = 0; i < documents.size(); ++i) {
-    if (poll.stop()) return Status::interrupted();
-    PackedValue document = documents[i];
-    // A document that is not an object (from a file written elsewhere) is left alone.
-    if (!document.is_object()) continue;
-    if (query != nullptr) {
-      prefetch_ahead(documents, i);
-      Result<bool> matched = matches(*query, document.as_object());
-      if (!matched.ok()) return Status::internal_unwrap(std::move(matched).status());
-      if (!matched.value()) continue;
+  if (query != nullptr) {
+    Status matched = match(collection, *query, kNoStop, selected);
+    if (matched.kind() == ErrorKind::kInterrupted) return matched;
+    if (!matched.ok()) return Status::internal_unwrap(std::move(matched));
+  } else {
+    InterruptPoll poll(*interrupt_);
+    for (std::size_t i = 0; i < documents.size(); ++i) {
+      if (poll.stop()) return Status::interrupted();
+      // A document that is not an object (from a file written elsewhere) is left alone.
+      if (documents[i].is_object()) selected.push_back(static_cast<std::uint32_t>(i));
     }
-    selected.push_back(static_cast<std::uint32_t>(i));
   }
   // A document whose numbers alone change is changed in place; any other is rebuilt whole. The
   // rebuilt ones are made before the first change, so running out of memory changes nothing.
@@ -302,9 +332,20 @@ Status Store::update_documents(std::string_view name, Collection& collection,
     apply_update(update, document.as_object());
     rebuilt.stage(i, document);
   }
+  std::vector<const FieldPath*> paths;
+  for (const Condition<UpdateOperator>& condition : update.conditions()) {
+    paths.push_back(&condition.fields);
+  }
+  collection.indexes.changing(paths, selected, documents.all());
+  try {
+    documents.commit(std::move(rebuilt));
+  } catch (...) {
+    collection.indexes.changed(selected, documents.all());  // refiled as they still are
+    throw;
+  }
   // Nothing below can fail, and the rebuilt documents are not among those written in place.
-  documents.commit(std::move(rebuilt));
   InPlaceUpdate::apply(writes);
+  collection.indexes.changed(selected, documents.all());
   documents.reclaim();
   changed(name, collection);
   return Status();

@@ -47,7 +47,7 @@ def test_class_properties(store):
 
 
 def test_method_table_order_and_signatures():
-    names = [name for name, value in vars(zarvel.Zarvel).items() if callable(value) and not name.startswith("__")]
+    names = [name for name, value in vars(zarvel.Zarvel).items() if callable(value) and not name.startswith("_")]
     assert names == [name for name, _ in METHODS]
     for name, signature in METHODS:
         method = getattr(zarvel.Zarvel, name)

@@ -1,0 +1,129 @@
+#include "index/ordered_index.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace zarvel {
+
+void NumberRange::raise_low(double bound, bool inclusive) noexcept {
+  if (bound > low || (bound == low && !inclusive)) {
+    low = bound;
+    low_inclusive = inclusive;
+  }
+}
+
+void NumberRange::lower_high(double bound, bool inclusive) noexcept {
+  if (bound < high || (bound == high && !inclusive)) {
+    high = bound;
+    high_inclusive = inclusive;
+  }
+}
+
+void OrderedIndex::insert(std::uint32_t position, double key) {
+  tail_.push_back(Entry{key, position});
+  if (tail_.size() > kTailLimit) settle();
+}
+
+void OrderedIndex::erase(std::uint32_t position) {
+  auto in_tail = std::find_if(tail_.begin(), tail_.end(),
+                              [position](const Entry& e) { return e.position == position; });
+  if (in_tail != tail_.end()) {
+    *in_tail = tail_.back();
+    tail_.pop_back();
+    return;
+  }
+  if (is_stale(position)) return;
+  std::size_t word = position / 64;
+  if (stale_.size() <= word) stale_.resize(word + 1);
+  stale_[word] |= std::uint64_t{1} << (position % 64);
+  ++stale_count_;
+}
+
+std::pair<std::size_t, std::size_t> OrderedIndex::bounds(const NumberRange& range) const noexcept {
+  auto first = range.low_inclusive ? std::lower_bound(keys_.begin(), keys_.end(), range.low)
+                                   : std::upper_bound(keys_.begin(), keys_.end(), range.low);
+  auto last = range.high_inclusive ? std::upper_bound(keys_.begin(), keys_.end(), range.high)
+                                   : std::lower_bound(keys_.begin(), keys_.end(), range.high);
+  if (last < first) last = first;
+  return {static_cast<std::size_t>(first - keys_.begin()),
+          static_cast<std::size_t>(last - keys_.begin())};
+}
+
+std::size_t OrderedIndex::count(const NumberRange& range) const noexcept {
+  auto [first, last] = bounds(range);
+  std::size_t n = last - first;
+  for (const Entry& entry : tail_) n += range.contains(entry.key) ? 1 : 0;
+  return n;
+}
+
+void OrderedIndex::collect(const NumberRange& range, std::vector<std::uint32_t>& out) const {
+  auto [first, last] = bounds(range);
+  for (std::size_t i = first; i < last; ++i) {
+    if (stale_count_ == 0 || !is_stale(positions_[i])) out.push_back(positions_[i]);
+  }
+  for (const Entry& entry : tail_) {
+    if (range.contains(entry.key)) out.push_back(entry.position);
+  }
+}
+
+void OrderedIndex::settle() {
+  if (tail_.empty() && stale_count_ == 0) return;
+  std::sort(tail_.begin(), tail_.end(), [](const Entry& a, const Entry& b) {
+    return a.key < b.key || (!(b.key < a.key) && a.position < b.position);
+  });
+  std::size_t live = keys_.size() - stale_count_ + tail_.size();
+  std::vector<double> keys;
+  std::vector<std::uint32_t> positions;
+  keys.reserve(live);
+  positions.reserve(live);
+  // Nothing below allocates.
+  std::size_t i = 0;
+  auto next_live = [&] {
+    while (i < keys_.size() && stale_count_ != 0 && is_stale(positions_[i])) ++i;
+  };
+  next_live();
+  for (const Entry& entry : tail_) {
+    // Run entries that order before this one go first; equal keys order by position.
+    while (i < keys_.size() &&
+           (keys_[i] < entry.key || (!(entry.key < keys_[i]) && positions_[i] < entry.position))) {
+      keys.push_back(keys_[i]);
+      positions.push_back(positions_[i]);
+      ++i;
+      next_live();
+    }
+    keys.push_back(entry.key);
+    positions.push_back(entry.position);
+  }
+  while (i < keys_.size()) {
+    keys.push_back(keys_[i]);
+    positions.push_back(positions_[i]);
+    ++i;
+    next_live();
+  }
+  keys_ = std::move(keys);
+  positions_ = std::move(positions);
+  tail_.clear();
+  std::fill(stale_.begin(), stale_.end(), 0);
+  stale_count_ = 0;
+}
+
+void OrderedIndex::remap(std::span<const std::uint32_t> new_position) {
+  settle();
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < keys_.size(); ++i) {
+    std::uint32_t now = new_position[positions_[i]];
+    if (now == kNone) continue;
+    keys_[kept] = keys_[i];
+    positions_[kept] = now;
+    ++kept;
+  }
+  keys_.resize(kept);
+  positions_.resize(kept);
+}
+
+std::size_t OrderedIndex::memory_bytes() const noexcept {
+  return keys_.capacity() * sizeof(double) + positions_.capacity() * sizeof(std::uint32_t) +
+         tail_.capacity() * sizeof(Entry) + stale_.capacity() * sizeof(std::uint64_t);
+}
+
+}  // namespace zarvel

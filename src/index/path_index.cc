@@ -1,0 +1,76 @@
+#include "index/path_index.h"
+
+#include <optional>
+
+#include "query/field_path.h"
+#include "query/value_set.h"
+
+namespace zarvel {
+
+namespace {
+
+std::optional<PackedValue> field_of(PackedValue document, const FieldPath& path) noexcept {
+  if (!document.is_object()) return std::nullopt;
+  return packed_field(document.as_object(), path);
+}
+
+}  // namespace
+
+PathIndex::PathIndex(FieldPath path, IndexKind kind)
+    : path_(std::move(path)),
+      kind_(kind),
+      index_(kind == IndexKind::kHash ? std::variant<HashIndex, OrderedIndex>(HashIndex())
+                                      : std::variant<HashIndex, OrderedIndex>(OrderedIndex())) {}
+
+bool PathIndex::build(std::span<const PackedValue> documents, Interrupt& interrupt) {
+  InterruptPoll poll(interrupt);
+  for (std::size_t i = 0; i < documents.size(); ++i) {
+    if (poll.stop()) return false;
+    add(static_cast<std::uint32_t>(i), documents[i]);
+  }
+  if (kind_ == IndexKind::kOrdered) ordered().settle();
+  return true;
+}
+
+void PathIndex::add(std::uint32_t position, PackedValue document) {
+  std::optional<PackedValue> field = field_of(document, path_);
+  if (!field) return;
+  bool number = field->is_number();
+  if (auto* hash = std::get_if<HashIndex>(&index_)) {
+    hash->insert(position, value_hash(*field));
+  } else if (number) {
+    std::get<OrderedIndex>(index_).insert(position, field->as_number().to_double());
+  }
+  ++(number ? numbers_ : others_);
+}
+
+void PathIndex::remove(std::uint32_t position, PackedValue document) {
+  std::optional<PackedValue> field = field_of(document, path_);
+  if (!field) return;
+  bool number = field->is_number();
+  if (auto* hash = std::get_if<HashIndex>(&index_)) {
+    hash->erase(position, value_hash(*field));
+  } else if (number) {
+    std::get<OrderedIndex>(index_).erase(position);
+  }
+  --(number ? numbers_ : others_);
+}
+
+void PathIndex::uncount(PackedValue document) noexcept {
+  std::optional<PackedValue> field = field_of(document, path_);
+  if (field) --(field->is_number() ? numbers_ : others_);
+}
+
+void PathIndex::remap(std::span<const std::uint32_t> new_position, std::size_t new_size) {
+  if (auto* hash = std::get_if<HashIndex>(&index_)) {
+    hash->remap(new_position, new_size);
+  } else {
+    std::get<OrderedIndex>(index_).remap(new_position);
+  }
+}
+
+std::size_t PathIndex::memory_bytes() const noexcept {
+  return std::visit([](const auto& index) { return index.memory_bytes(); }, index_);
+}
+
+}  // namespace zarvel
