@@ -131,5 +131,61 @@ TEST_F(StoreUpdateTest, IsAllOrNothingWhenMemoryRunsOut) {
   }
 }
 
+// The same with indexes on the paths the update reads and changes: whatever allocation fails,
+// the indexes still give every document that matches, changed or not.
+TEST_F(StoreUpdateTest, IndexesStayTrueWhenMemoryRunsOut) {
+  std::string before = "[";
+  for (int i = 0; i < 1200; ++i) {
+    before += (i ? ", {\"id\": " : "{\"id\": ") + std::to_string(i) +
+              ", \"n\": " + std::to_string(i % 10) + ", \"s\": \"s\"}";
+  }
+  before += "]";
+  auto engine = [](const char* text) {
+    return QueryEngine<QueryOperator>::build(json_object(text), nullptr).value();
+  };
+  const char* probes[] = {R"({"id": 5})", R"({"id": 7000})", R"({"n": 100})",
+                          R"({"n": {"$gte": 5, "$lt": 6}})"};
+  for (
+      const char* update_text :
+      {R"({"id": {"$set": 7000}, "n": {"$set": 100}})",
+       R"({"id": {"$set": 7000}, "n": {"$set": 100}, "s": "a string long enough to be held apart"})"}) {
+    SCOPED_TRACE(update_text);
+    auto update = QueryEngine<UpdateOperator>::build(json_object(update_text), nullptr).value();
+    auto query = engine(R"({"id": {"$in": [5, 6]}})");
+    bool done = false;
+    for (long allowed = 0; !done; ++allowed) {
+      // Each attempt on a fresh collection, so that indexes a failure dropped do not hide the
+      // next.
+      Collection collection;
+      collection.documents = testing::document_list(json(before));
+      for (const char* probe : probes) {
+        for (int use = 0; use < 2; ++use) {
+          collection.indexes.note_scan(engine(probe), collection.documents.all(),
+                                       never_interrupted());
+        }
+      }
+      ASSERT_EQ(collection.indexes.summary().size(), 3u);
+      try {
+        AllocationLimit limit(allowed);
+        done = store_->update_documents("c", collection, update, &query).ok();
+      } catch (const std::bad_alloc&) {
+      }
+      for (const char* probe : probes) {
+        auto probe_engine = engine(probe);
+        std::vector<std::uint32_t> scanned;
+        ASSERT_TRUE(scan_matches(probe_engine, collection.documents.all(), kNoStop, scanned).ok());
+        if (auto candidates =
+                collection.indexes.candidates(probe_engine, collection.documents.all())) {
+          std::vector<std::uint32_t> found;
+          ASSERT_TRUE(
+              scan_candidates(probe_engine, collection.documents.all(), *candidates, kNoStop, found)
+                  .ok());
+          ASSERT_EQ(found, scanned) << probe << " after " << allowed << " allocations";
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zarvel
