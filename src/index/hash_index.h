@@ -17,6 +17,8 @@ class HashIndex {
  public:
   static constexpr std::uint32_t kNone = 0xFFFFFFFF;
 
+  // Room for positions below `size` without growing.
+  void reserve(std::size_t size) { next_.reserve(size); }
   // Files `position` under `hash`. Cheapest when `position` is above every position filed.
   // Throws std::bad_alloc, and then nothing changed.
   void insert(std::uint32_t position, std::uint64_t hash);

@@ -19,6 +19,32 @@ void NumberRange::lower_high(double bound, bool inclusive) noexcept {
   }
 }
 
+namespace {
+
+// The order of the run: by number, equal numbers (0.0 and -0.0 among them) by position.
+bool before(const OrderedIndex::Entry& a, const OrderedIndex::Entry& b) noexcept {
+  return a.key < b.key || (!(b.key < a.key) && a.position < b.position);
+}
+
+}  // namespace
+
+void OrderedIndex::load(std::vector<Entry> entries) {
+  std::sort(entries.begin(), entries.end(), before);
+  std::vector<double> keys;
+  std::vector<std::uint32_t> positions;
+  keys.reserve(entries.size());
+  positions.reserve(entries.size());
+  for (const Entry& entry : entries) {
+    keys.push_back(entry.key);
+    positions.push_back(entry.position);
+  }
+  keys_ = std::move(keys);
+  positions_ = std::move(positions);
+  tail_.clear();
+  stale_.clear();
+  stale_count_ = 0;
+}
+
 void OrderedIndex::insert(std::uint32_t position, double key) {
   tail_.push_back(Entry{key, position});
   if (tail_.size() > kTailLimit) settle();
@@ -68,9 +94,7 @@ void OrderedIndex::collect(const NumberRange& range, std::vector<std::uint32_t>&
 
 void OrderedIndex::settle() {
   if (tail_.empty() && stale_count_ == 0) return;
-  std::sort(tail_.begin(), tail_.end(), [](const Entry& a, const Entry& b) {
-    return a.key < b.key || (!(b.key < a.key) && a.position < b.position);
-  });
+  std::sort(tail_.begin(), tail_.end(), before);
   std::size_t live = keys_.size() - stale_count_ + tail_.size();
   std::vector<double> keys;
   std::vector<std::uint32_t> positions;
@@ -102,7 +126,9 @@ void OrderedIndex::settle() {
   }
   keys_ = std::move(keys);
   positions_ = std::move(positions);
+  // Its room goes too: an index that is only read should not keep it.
   tail_.clear();
+  tail_.shrink_to_fit();
   std::fill(stale_.begin(), stale_.end(), 0);
   stale_count_ = 0;
 }

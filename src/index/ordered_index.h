@@ -34,6 +34,13 @@ class OrderedIndex {
   // Reading this many unsorted entries costs about one merge's worth of a small search.
   static constexpr std::size_t kTailLimit = 4096;
 
+  struct Entry {
+    double key;
+    std::uint32_t position;
+  };
+  // Files every entry of `entries` at once, in place of what was filed. Throws std::bad_alloc,
+  // and then nothing changed.
+  void load(std::vector<Entry> entries);
   // Files `position` under `key`. Unfiles `position`, which must be filed. Both may throw
   // std::bad_alloc, which leaves the index unfit for use.
   void insert(std::uint32_t position, double key);
@@ -58,10 +65,6 @@ class OrderedIndex {
   std::size_t memory_bytes() const noexcept;
 
  private:
-  struct Entry {
-    double key;
-    std::uint32_t position;
-  };
   bool is_stale(std::uint32_t position) const noexcept {
     return position / 64 < stale_.size() && (stale_[position / 64] >> (position % 64) & 1) != 0;
   }

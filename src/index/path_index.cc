@@ -24,11 +24,29 @@ PathIndex::PathIndex(FieldPath path, IndexKind kind)
 
 bool PathIndex::build(std::span<const PackedValue> documents, Interrupt& interrupt) {
   InterruptPoll poll(interrupt);
+  if (auto* hash = std::get_if<HashIndex>(&index_)) {
+    hash->reserve(documents.size());
+    for (std::size_t i = 0; i < documents.size(); ++i) {
+      if (poll.stop()) return false;
+      add(static_cast<std::uint32_t>(i), documents[i]);
+    }
+    return true;
+  }
+  // Sorted once at the end rather than merged in as they come.
+  std::vector<OrderedIndex::Entry> entries;
+  entries.reserve(documents.size());
   for (std::size_t i = 0; i < documents.size(); ++i) {
     if (poll.stop()) return false;
-    add(static_cast<std::uint32_t>(i), documents[i]);
+    std::optional<PackedValue> field = field_of(documents[i], path_);
+    if (!field) continue;
+    if (field->is_number()) {
+      entries.push_back({field->as_number().to_double(), static_cast<std::uint32_t>(i)});
+      ++numbers_;
+    } else {
+      ++others_;
+    }
   }
-  if (kind_ == IndexKind::kOrdered) ordered().settle();
+  ordered().load(std::move(entries));
   return true;
 }
 
