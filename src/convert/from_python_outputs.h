@@ -93,7 +93,7 @@ class ValueOutput {
 
  private:
   std::vector<Object::Member> members_;
-  KeyTable<64> keys_;
+  KeyTable keys_{64, 64};
 };
 
 // The packed output's slots carry nothing: every value is appended where the builder stands.

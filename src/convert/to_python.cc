@@ -17,13 +17,26 @@ namespace {
 
 bool is_ascii(const char* bytes, std::size_t size) {
   std::uint64_t seen = 0;
-  std::size_t i = 0;
-  for (; i + 8 <= size; i += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, bytes + i, 8);
-    seen |= word;
+  if (size <= 16) {
+    // Most strings: two overlapping words, or a copy of the few bytes, instead of a byte loop.
+    char head[16] = {};
+    copy_small(head, bytes, size);
+    std::uint64_t low;
+    std::uint64_t high;
+    std::memcpy(&low, head, 8);
+    std::memcpy(&high, head + 8, 8);
+    seen = low | high;
+  } else {
+    std::size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+      std::uint64_t word;
+      std::memcpy(&word, bytes + i, 8);
+      seen |= word;
+    }
+    std::uint64_t last;
+    std::memcpy(&last, bytes + size - 8, 8);
+    seen |= last;
   }
-  for (; i < size; ++i) seen |= static_cast<unsigned char>(bytes[i]);
   return (seen & 0x8080808080808080ULL) == 0;
 }
 
@@ -62,7 +75,8 @@ class ToPython {
     return nullptr;
   }
 
-  KeyTable<512> keys_;
+  // Small at first: a find of one document should not clear a table made for thousands of keys.
+  KeyTable keys_{32, 512};
 };
 
 template <typename Doc>

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "value/small_copy.h"
+
 namespace zarvel {
 
 class Key {
@@ -67,6 +69,29 @@ class Key {
     std::memcpy(&word, data(), sizeof word);
     if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
     return word;
+  }
+
+  // The 16 bytes of an inline key, as two words: a lookup compares and hashes them instead of the
+  // text. A heap key's words never equal an inline key's, whose last byte is its length.
+  struct Words {
+    std::uint64_t low;
+    std::uint64_t high;
+    friend bool operator==(const Words&, const Words&) = default;
+  };
+  Words words() const noexcept {
+    Words words;
+    std::memcpy(&words, bytes_, sizeof words);
+    return words;
+  }
+  // The words of the inline key `text` (at most kInlineCapacity bytes) would hold, without making
+  // one.
+  static Words inline_words(std::string_view text) noexcept {
+    char bytes[16] = {};
+    copy_small(bytes, text.data(), text.size());
+    bytes[kTagIndex] = static_cast<char>(text.size());
+    Words words;
+    std::memcpy(&words, bytes, sizeof words);
+    return words;
   }
 
   // Equality without a full comparison when the lengths differ, which is the common case.
