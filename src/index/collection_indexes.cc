@@ -112,6 +112,9 @@ std::optional<std::vector<std::uint32_t>> CollectionIndexes::candidates(
       PathIndex* index = find(condition.fields, IndexKind::kOrdered);
       // With a non-number at the path, the scan could stop with an error where the index skips.
       if (index != nullptr && index->others() == 0) {
+        // Changes are merged in when a query needs them, not as they come: a large insert
+        // should not wait for a sort.
+        index->trim();
         // The bounds of the ordering conditions that follow on the same path narrow it further.
         NumberRange range;
         for (std::size_t j = i; j < conditions.size() && is_numeric_range(conditions[j]) &&

@@ -12,6 +12,11 @@ bool over_load(std::size_t used, std::size_t capacity) noexcept { return used * 
 
 constexpr std::size_t kFirstCapacity = 16;
 
+// The capacity that keeps `groups` under the load bound.
+std::size_t capacity_for(std::size_t groups) {
+  return std::max(kFirstCapacity, std::bit_ceil(groups * 5 / 4 + 1));
+}
+
 }  // namespace
 
 const HashIndex::Slot* HashIndex::find(std::uint32_t hash) const noexcept {
@@ -25,11 +30,8 @@ const HashIndex::Slot* HashIndex::find(std::uint32_t hash) const noexcept {
 
 HashIndex::Slot& HashIndex::slot_for(std::uint32_t hash) {
   if (const Slot* found = find(hash)) return const_cast<Slot&>(*found);
-  if (over_load(occupied_ + 1, slots_.size())) {
-    // Sized for the live groups alone: vacant slots are left behind.
-    std::size_t needed = (live_ + 1) * 5 / 4 + 1;
-    rehash(std::max(kFirstCapacity, std::bit_ceil(needed)));
-  }
+  // Sized for the live groups alone: vacant slots are left behind.
+  if (over_load(occupied_ + 1, slots_.size())) rehash(capacity_for(live_ + 1));
   std::size_t mask = slots_.size() - 1;
   std::size_t i = hash & mask;
   while (slots_[i].head != kNone) i = (i + 1) & mask;
@@ -49,6 +51,16 @@ void HashIndex::rehash(std::size_t capacity) {
   }
   slots_ = std::move(slots);
   occupied_ = live_;
+}
+
+void HashIndex::reserve(std::size_t size) {
+  // With room for a batch of inserts to come.
+  next_.reserve(size + size / 8);
+  if (capacity_for(size) > slots_.size()) rehash(capacity_for(size));
+}
+
+void HashIndex::shrink_to_fit() {
+  if (capacity_for(live_) < slots_.size()) rehash(capacity_for(live_));
 }
 
 void HashIndex::insert(std::uint32_t position, std::uint64_t hash) {

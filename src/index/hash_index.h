@@ -17,8 +17,10 @@ class HashIndex {
  public:
   static constexpr std::uint32_t kNone = 0xFFFFFFFF;
 
-  // Room for positions below `size` without growing.
-  void reserve(std::size_t size) { next_.reserve(size); }
+  // Room for `size` positions, each with a hash of its own, without growing: a build reserves
+  // for every document, then shrink_to_fit() sizes the table for the hashes it met.
+  void reserve(std::size_t size);
+  void shrink_to_fit();
   // Files `position` under `hash`. Cheapest when `position` is above every position filed.
   // Throws std::bad_alloc, and then nothing changed.
   void insert(std::uint32_t position, std::uint64_t hash);

@@ -32,8 +32,9 @@ void OrderedIndex::load(std::vector<Entry> entries) {
   std::sort(entries.begin(), entries.end(), before);
   std::vector<double> keys;
   std::vector<std::uint32_t> positions;
-  keys.reserve(entries.size());
-  positions.reserve(entries.size());
+  // Room for a batch of inserts to come, merged in without moving the run.
+  keys.reserve(entries.size() + entries.size() / 8);
+  positions.reserve(entries.size() + entries.size() / 8);
   for (const Entry& entry : entries) {
     keys.push_back(entry.key);
     positions.push_back(entry.position);
@@ -47,7 +48,6 @@ void OrderedIndex::load(std::vector<Entry> entries) {
 
 void OrderedIndex::insert(std::uint32_t position, double key) {
   tail_.push_back(Entry{key, position});
-  if (tail_.size() > kTailLimit) settle();
 }
 
 void OrderedIndex::erase(std::uint32_t position) {
@@ -94,43 +94,50 @@ void OrderedIndex::collect(const NumberRange& range, std::vector<std::uint32_t>&
 
 void OrderedIndex::settle() {
   if (tail_.empty() && stale_count_ == 0) return;
-  std::sort(tail_.begin(), tail_.end(), before);
-  std::size_t live = keys_.size() - stale_count_ + tail_.size();
-  std::vector<double> keys;
-  std::vector<std::uint32_t> positions;
-  keys.reserve(live);
-  positions.reserve(live);
+  std::size_t live = keys_.size() - stale_count_;
+  std::size_t total = live + tail_.size();
+  // The room first, so that a failure changes nothing; grown geometrically, since changes come
+  // in batches and fresh memory costs more than the merge.
+  if (total > keys_.capacity()) {
+    std::size_t room = std::max(total, 2 * keys_.capacity());
+    keys_.reserve(room);
+    positions_.reserve(room);
+  }
   // Nothing below allocates.
-  std::size_t i = 0;
-  auto next_live = [&] {
-    while (i < keys_.size() && stale_count_ != 0 && is_stale(positions_[i])) ++i;
-  };
-  next_live();
-  for (const Entry& entry : tail_) {
-    // Run entries that order before this one go first; equal keys order by position.
-    while (i < keys_.size() &&
-           (keys_[i] < entry.key || (!(entry.key < keys_[i]) && positions_[i] < entry.position))) {
-      keys.push_back(keys_[i]);
-      positions.push_back(positions_[i]);
-      ++i;
-      next_live();
+  std::sort(tail_.begin(), tail_.end(), before);
+  if (stale_count_ != 0) {
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < keys_.size(); ++i) {
+      if (is_stale(positions_[i])) continue;
+      keys_[kept] = keys_[i];
+      positions_[kept] = positions_[i];
+      ++kept;
     }
-    keys.push_back(entry.key);
-    positions.push_back(entry.position);
+    keys_.resize(kept);
+    positions_.resize(kept);
+    std::fill(stale_.begin(), stale_.end(), 0);
+    stale_count_ = 0;
   }
-  while (i < keys_.size()) {
-    keys.push_back(keys_[i]);
-    positions.push_back(positions_[i]);
-    ++i;
-    next_live();
+  // The tail merged in from the back, each entry moved once.
+  keys_.resize(total);
+  positions_.resize(total);
+  std::size_t i = live;
+  std::size_t j = tail_.size();
+  for (std::size_t k = total; j > 0;) {
+    --k;
+    if (i > 0 && before(tail_[j - 1], Entry{keys_[i - 1], positions_[i - 1]})) {
+      --i;
+      keys_[k] = keys_[i];
+      positions_[k] = positions_[i];
+    } else {
+      --j;
+      keys_[k] = tail_[j].key;
+      positions_[k] = tail_[j].position;
+    }
   }
-  keys_ = std::move(keys);
-  positions_ = std::move(positions);
-  // Its room goes too: an index that is only read should not keep it.
   tail_.clear();
-  tail_.shrink_to_fit();
-  std::fill(stale_.begin(), stale_.end(), 0);
-  stale_count_ = 0;
+  // A large batch's room goes: an index that is only read should not keep it.
+  if (tail_.capacity() > 2 * kTailLimit) tail_.shrink_to_fit();
 }
 
 void OrderedIndex::remap(std::span<const std::uint32_t> new_position) {

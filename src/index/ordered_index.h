@@ -24,10 +24,10 @@ struct NumberRange {
   void lower_high(double bound, bool inclusive) noexcept;
 };
 
-// (number, position) entries: a sorted run, searched by bisection, and a short unsorted tail of
-// recent changes that each search also reads, merged into the run once it grows. A changed or
+// (number, position) entries: a sorted run, searched by bisection, and an unsorted tail of recent
+// changes that each search also reads, merged into the run once it grows. A changed or
 // removed entry of the run is only marked stale until then, so a small update costs no move of
-// the run. 12 bytes per entry.
+// the run. 12 bytes per entry, and room for an eighth more.
 class OrderedIndex {
  public:
   static constexpr std::uint32_t kNone = 0xFFFFFFFF;
@@ -45,6 +45,12 @@ class OrderedIndex {
   // std::bad_alloc, which leaves the index unfit for use.
   void insert(std::uint32_t position, double key);
   void erase(std::uint32_t position);
+  // Merges the tail once it has grown past kTailLimit, since count() and collect() read it entry
+  // by entry: called by a query about to search rather than by each change. Throws
+  // std::bad_alloc, and then nothing changed.
+  void trim() {
+    if (tail_.size() > kTailLimit) settle();
+  }
 
   // How many entries `range` admits, stale ones counted (an estimate for planning).
   std::size_t count(const NumberRange& range) const noexcept;

@@ -25,11 +25,14 @@ PathIndex::PathIndex(FieldPath path, IndexKind kind)
 bool PathIndex::build(std::span<const PackedValue> documents, Interrupt& interrupt) {
   InterruptPoll poll(interrupt);
   if (auto* hash = std::get_if<HashIndex>(&index_)) {
+    // Sized for every document to differ, so that no growth leaves old tables behind, then
+    // for the values there are.
     hash->reserve(documents.size());
     for (std::size_t i = 0; i < documents.size(); ++i) {
       if (poll.stop()) return false;
       add(static_cast<std::uint32_t>(i), documents[i]);
     }
+    hash->shrink_to_fit();
     return true;
   }
   // Sorted once at the end rather than merged in as they come.
@@ -72,6 +75,10 @@ void PathIndex::remove(std::uint32_t position, PackedValue document) {
     std::get<OrderedIndex>(index_).erase(position);
   }
   --(number ? numbers_ : others_);
+}
+
+void PathIndex::trim() {
+  if (auto* ordered = std::get_if<OrderedIndex>(&index_)) ordered->trim();
 }
 
 void PathIndex::uncount(PackedValue document) noexcept {

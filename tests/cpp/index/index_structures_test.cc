@@ -90,6 +90,7 @@ TEST(OrderedIndexTest, FilesAsASortedListDoes) {
       if (model.count(position)) continue;
       double k = key();
       index.insert(position, k);
+      index.trim();
       model[position] = k;
     } else if (what < 18) {
       auto it = std::next(model.begin(), below(static_cast<std::uint32_t>(model.size())));
