@@ -1,6 +1,8 @@
-"""Prints the resident-memory growth, in bytes, of holding N documents as zarvel, dicts or polars.
+"""Prints the resident-memory growth, in bytes, of holding N documents as zarvel, dicts or polars,
+or of one index over N documents held by zarvel.
 
-Usage: rss_probe.py zarvel|dicts|polars N. Run in a fresh process so that nothing else is resident.
+Usage: rss_probe.py zarvel|dicts|polars|hash-index|ordered-index N. Run in a fresh process so that
+nothing else is resident.
 """
 import gc
 import itertools
@@ -14,6 +16,9 @@ import zarvel
 from data import iter_documents
 
 _CHUNK = 1000
+# Two queries on a path build its index.
+_INDEX_QUERIES = {"hash-index": [{"id": -1}, {"id": -2}],
+                  "ordered-index": [{"age": {"$gt": 1000}}, {"age": {"$gt": 1001}}]}
 
 
 def resident_bytes():
@@ -32,7 +37,17 @@ def main():
             pl.from_dicts(list(iter_documents(_CHUNK, seed=0)))
         gc.collect()
         before = resident_bytes()
-        if kind == "zarvel":
+        if kind in _INDEX_QUERIES:
+            while chunk := list(itertools.islice(documents, _CHUNK)):
+                store.insert_many("c", chunk)
+            del chunk
+            gc.collect()
+            before = resident_bytes()
+            for query in _INDEX_QUERIES[kind]:
+                store.find("c", query)
+            assert len(store._indexes("c")) == 1
+            held = store
+        elif kind == "zarvel":
             # Small chunks: the dicts of one chunk are freed before the next is built.
             while chunk := list(itertools.islice(documents, _CHUNK)):
                 store.insert_many("c", chunk)

@@ -11,6 +11,7 @@ import sys
 import tempfile
 import time
 
+import index_measures
 import measures
 import report
 from data import SEED
@@ -74,7 +75,8 @@ def measure_only(text, large, repetitions):
         os.chdir(workdir)
         small = measures.Corpus(workdir, SMALL)
         big = measures.Corpus(workdir, HUGE if large else MEDIUM)
-        chosen = [m for m in measures.table(small, big) if text in m.name]
+        table = measures.table(small, big) + index_measures.index_table(big)
+        chosen = [m for m in table if text in m.name]
         report.print_table(measure_rows(chosen, repetitions))
         os.chdir(home)
 
@@ -102,7 +104,7 @@ def main():
         print("building %d and %d documents..." % (SMALL, large_count), flush=True)
         small = measures.Corpus(workdir, SMALL)
         large = measures.Corpus(workdir, large_count)
-        rows = measure_rows(measures.table(small, large), args.repetitions)
+        rows = measure_rows(measures.table(small, large) + index_measures.index_table(large), args.repetitions)
         real_rows = real_document_rows(workdir, 3 * args.repetitions)
         # The smaller sizes are cheap: more repetitions steady their short times.
         scaling = scaling_rows(small, 3 * args.repetitions)
@@ -121,6 +123,12 @@ def main():
         scaling += scaling_rows(huge, args.scaling_repetitions)
         at_huge = [] if huge is large else measures.huge_table(huge)
         rows += measure_rows(at_huge + [measures.cached_find_measure(small, huge)], args.repetitions)
+        if huge is not large:
+            # The index rows need the peers' dicts, which the 1M store above does without.
+            huge = small = None
+            gc.collect()
+            print("building %d documents with their dicts..." % HUGE, flush=True)
+            rows += measure_rows(index_measures.index_table(measures.Corpus(workdir, HUGE)), args.repetitions)
         huge = large = small = None
         gc.collect()
         os.chdir(home)
@@ -134,6 +142,11 @@ def main():
     rows.append(row(memory, "polars DataFrame", 1.0, zarvel_bytes,
                     measures.rss_bytes_per_document("polars", large_count), unit="bytes",
                     note="as above; counts the allocator's slack, which polars' estimated_size() leaves out"))
+    for kind in ("hash-index", "ordered-index"):
+        for count in sorted({large_count, HUGE}):
+            rows.append(row("%s memory %dk" % (kind, count // 1000), "budget of 24 B/doc", 1.0,
+                            measures.rss_bytes_per_document(kind, count), 24, unit="bytes",
+                            note="resident growth from building one index, in a fresh process"))
 
     print("\nmedian of %d repetitions per figure, zarvel and peer taking turns (1M scaling: %d); "
           "only the ratios count" % (args.repetitions, args.scaling_repetitions))
