@@ -242,7 +242,9 @@ std::vector<std::uint32_t> Store::select(Collection& collection,
                                          const std::vector<std::uint32_t>* candidates,
                                          const FindOptions& options) {
   std::span<const PackedValue> documents = collection.documents.all();
-  if (automatic_indexes_ && options.sort.size() == 1) {
+  // Walking an index costs up to one step per document; a few candidates sort cheaper alone.
+  bool many = candidates == nullptr || candidates->size() * 16 >= documents.size();
+  if (automatic_indexes_ && options.sort.size() == 1 && many) {
     if (const OrderedIndex* index =
             collection.indexes.sort_index(options.sort.front().path, documents, *interrupt_)) {
       return select_in_index_order(*index, documents, candidates, options);
