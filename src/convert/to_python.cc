@@ -212,8 +212,13 @@ PyObject* documents_to_python(std::span<const PackedValue> documents, SignalChec
 
 PyObject* documents_to_python(std::span<const PackedValue> documents,
                               std::span<const std::uint32_t> positions) {
-  return list_of_documents(positions.size(),
-                           [&](std::size_t i) { return documents[positions[i]]; });
+  // Chosen documents lie scattered over the collection: each is asked for a few ahead, so that
+  // reaching it overlaps the conversion of those before.
+  constexpr std::size_t kAhead = 4;
+  return list_of_documents(positions.size(), [&](std::size_t i) {
+    if (i + kAhead < positions.size()) __builtin_prefetch(documents[positions[i + kAhead]].data());
+    return documents[positions[i]];
+  });
 }
 
 PyObject* texts_to_python(const std::vector<std::string>& texts) {
