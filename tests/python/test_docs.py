@@ -10,7 +10,7 @@ import sys
 import pytest
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
-DOCS = ["README.md", "docs/query-language.md", "docs/file-format.md"]
+DOCS = ["README.md", "docs/query-language.md", "docs/file-format.md", "docs/performance.md"]
 BLOCK = re.compile(r"^```python\n(.*?)^```\n(?:\n*^```text\n(.*?)^```\n)?", re.M | re.S)
 
 
