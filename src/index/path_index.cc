@@ -60,7 +60,7 @@ void PathIndex::add(std::uint32_t position, PackedValue document) {
   if (auto* hash = std::get_if<HashIndex>(&index_)) {
     hash->insert(position, value_hash(*field));
   } else if (number) {
-    std::get<OrderedIndex>(index_).insert(position, field->as_number().to_double());
+    ordered().insert(position, field->as_number().to_double());
   }
   ++(number ? numbers_ : others_);
 }
@@ -72,7 +72,7 @@ void PathIndex::remove(std::uint32_t position, PackedValue document) {
   if (auto* hash = std::get_if<HashIndex>(&index_)) {
     hash->erase(position, value_hash(*field));
   } else if (number) {
-    std::get<OrderedIndex>(index_).erase(position);
+    ordered().erase(position);
   }
   --(number ? numbers_ : others_);
 }
@@ -90,12 +90,12 @@ void PathIndex::remap(std::span<const std::uint32_t> new_position, std::size_t n
   if (auto* hash = std::get_if<HashIndex>(&index_)) {
     hash->remap(new_position, new_size);
   } else {
-    std::get<OrderedIndex>(index_).remap(new_position);
+    ordered().remap(new_position);
   }
 }
 
 std::size_t PathIndex::memory_bytes() const noexcept {
-  return std::visit([](const auto& index) { return index.memory_bytes(); }, index_);
+  return kind_ == IndexKind::kHash ? hash().memory_bytes() : ordered().memory_bytes();
 }
 
 }  // namespace zarvel

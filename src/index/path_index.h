@@ -50,9 +50,9 @@ class PathIndex {
   std::size_t others() const noexcept { return others_; }
 
   // Only the one of its kind is valid.
-  const HashIndex& hash() const noexcept { return std::get<HashIndex>(index_); }
-  OrderedIndex& ordered() noexcept { return std::get<OrderedIndex>(index_); }
-  const OrderedIndex& ordered() const noexcept { return std::get<OrderedIndex>(index_); }
+  const HashIndex& hash() const noexcept { return *std::get_if<HashIndex>(&index_); }
+  OrderedIndex& ordered() noexcept { return *std::get_if<OrderedIndex>(&index_); }
+  const OrderedIndex& ordered() const noexcept { return *std::get_if<OrderedIndex>(&index_); }
 
   std::size_t memory_bytes() const noexcept;
 

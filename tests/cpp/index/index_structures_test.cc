@@ -110,6 +110,7 @@ TEST(OrderedIndexTest, FilesAsASortedListDoes) {
     } else {
       index.settle();
       std::vector<std::pair<double, std::uint32_t>> expected;
+      expected.reserve(model.size());
       for (auto [position, k] : model) expected.emplace_back(k, position);
       std::stable_sort(expected.begin(), expected.end(),
                        [](const auto& a, const auto& b) { return a.first < b.first; });
