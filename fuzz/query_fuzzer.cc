@@ -2,7 +2,8 @@
 // document, its second as an update document and the rest as documents: the query is matched
 // against each document and the update applied to a copy of each. Errors are expected; crashes,
 // leaks and undefined behaviour are not. A query without conditions must match every document,
-// and {"$nor": [query]} exactly those the query does not match.
+// and {"$nor": [query]} exactly those the query does not match. Indexes on the paths the query
+// tests may narrow the documents to test, never change the answer or the error.
 // An update is applied as the store applies one: refused when a Set could nest a document beyond
 // the limit, and otherwise leaving a document within it that a collection file can hold, written
 // and read back; the copies prepared beforehand give the same result as copying as it goes. Each
@@ -15,6 +16,8 @@
 #include <string_view>
 #include <vector>
 
+#include "index/collection_indexes.h"
+#include "lib/query_scan.h"
 #include "query/field_path.h"
 #include "query/matcher.h"
 #include "query/query_engine.h"
@@ -123,6 +126,33 @@ void check_sets_at_the_limit(const QueryEngine<UpdateOperator>& update, const Ob
   }
 }
 
+// The positions and the error of a scan of `documents`, against those of the same scan narrowed
+// to the candidates of indexes built on every path the query tests.
+void check_indexed_answer(const QueryEngine<QueryOperator>& query, const zarvel::Array& items) {
+  zarvel::PackedBuffer packed;
+  std::vector<std::size_t> offsets;
+  for (std::size_t i = 2; i < items.size(); ++i) {
+    offsets.push_back(packed.size());
+    zarvel::pack(items[i], packed);
+  }
+  std::vector<zarvel::PackedValue> documents;
+  for (std::size_t offset : offsets) documents.emplace_back(packed.data() + offset);
+  zarvel::CollectionIndexes indexes(/*min_documents=*/1);
+  for (int use = 0; use < 2; ++use) {
+    indexes.note_scan(query, documents, zarvel::never_interrupted());
+  }
+  std::optional<std::vector<std::uint32_t>> candidates = indexes.candidates(query, documents);
+  if (!candidates) return;
+  std::vector<std::uint32_t> scanned;
+  std::vector<std::uint32_t> narrowed;
+  zarvel::Status all = zarvel::scan_matches(query, documents, zarvel::kNoStop, scanned);
+  zarvel::Status some =
+      zarvel::scan_candidates(query, documents, *candidates, zarvel::kNoStop, narrowed);
+  check(all.ok() == some.ok() && all.message() == some.message(),
+        "an index changes the error of a query");
+  check(!all.ok() || scanned == narrowed, "an index changes the answer of a query");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -151,6 +181,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (built.ok()) update.emplace(std::move(built).value());
   }
 
+  if (query) check_indexed_answer(*query, items);
   for (std::size_t i = 2; i < items.size(); ++i) {
     const Object* document = object_at(items, i);
     if (document == nullptr) continue;

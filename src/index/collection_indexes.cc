@@ -210,7 +210,7 @@ void CollectionIndexes::note(const FieldPath& path, IndexKind kind,
   // Several conditions of one query on one path are one use.
   if (use->last == clock_) return;
   use->last = clock_;
-  if (++use->count >= kUsesBeforeBuilding && documents.size() >= kMinDocuments) {
+  if (++use->count >= kUsesBeforeBuilding && documents.size() >= min_documents_) {
     build(path, kind, documents, interrupt);
   }
 }

@@ -32,6 +32,10 @@ class CollectionIndexes {
   static constexpr std::size_t kMinDocuments = 1000;
   static constexpr unsigned kUsesBeforeBuilding = 2;
 
+  // `min_documents` other than kMinDocuments lets a test index a handful of documents.
+  explicit CollectionIndexes(std::size_t min_documents = kMinDocuments) noexcept
+      : min_documents_(min_documents) {}
+
   // The positions, ascending, of the only documents of `documents` that can match `engine`, read
   // from one index: every other document fails one of its conditions, and no condition before
   // that one could have stopped the scan with an error there. Empty when no index may be used or
@@ -83,6 +87,7 @@ class CollectionIndexes {
   void build(const FieldPath& path, IndexKind kind, std::span<const PackedValue> documents,
              Interrupt& interrupt);
 
+  std::size_t min_documents_;
   std::vector<PathIndex> indexes_;
   std::vector<Use> uses_;
   std::uint64_t clock_ = 0;
