@@ -231,10 +231,7 @@ void CollectionIndexes::build(const FieldPath& path, IndexKind kind,
 void CollectionIndexes::appended(std::span<const PackedValue> documents,
                                  std::size_t first) noexcept {
   try {
-    for (PathIndex& index : indexes_) {
-      for (std::size_t i = first; i < documents.size(); ++i)
-        index.add(static_cast<std::uint32_t>(i), documents[i]);
-    }
+    for (PathIndex& index : indexes_) index.add_from(documents, first);
   } catch (const std::bad_alloc&) {
     clear();
   }

@@ -1,5 +1,6 @@
 #include "index/path_index.h"
 
+#include <array>
 #include <optional>
 
 #include "query/field_path.h"
@@ -28,9 +29,10 @@ bool PathIndex::build(std::span<const PackedValue> documents, Interrupt& interru
     // Sized for every document to differ, so that no growth leaves old tables behind, then
     // for the values there are.
     hash->reserve(documents.size());
-    for (std::size_t i = 0; i < documents.size(); ++i) {
-      if (poll.stop()) return false;
-      add(static_cast<std::uint32_t>(i), documents[i]);
+    for (std::size_t i = 0; i < documents.size(); i += InterruptPoll::kDocumentsPerCheck) {
+      if (interrupt.requested()) return false;
+      add_from(documents.first(std::min(documents.size(), i + InterruptPoll::kDocumentsPerCheck)),
+               i);
     }
     hash->shrink_to_fit();
     return true;
@@ -63,6 +65,34 @@ void PathIndex::add(std::uint32_t position, PackedValue document) {
     ordered().insert(position, field->as_number().to_double());
   }
   ++(number ? numbers_ : others_);
+}
+
+void PathIndex::add_from(std::span<const PackedValue> documents, std::size_t first) {
+  auto* hash = std::get_if<HashIndex>(&index_);
+  if (hash == nullptr) {
+    for (std::size_t i = first; i < documents.size(); ++i) {
+      add(static_cast<std::uint32_t>(i), documents[i]);
+    }
+    return;
+  }
+  // Each document's hash is taken a few documents before it is filed, and its slot asked for.
+  constexpr std::size_t kAhead = 8;
+  std::array<std::optional<std::uint64_t>, kAhead> hashes;
+  for (std::size_t i = first; i < documents.size() + kAhead; ++i) {
+    if (i >= first + kAhead) {
+      std::size_t filed = i - kAhead;
+      if (const auto& h = hashes[filed % kAhead])
+        hash->insert(static_cast<std::uint32_t>(filed), *h);
+    }
+    if (i >= documents.size()) continue;
+    std::optional<PackedValue> field = field_of(documents[i], path_);
+    hashes[i % kAhead].reset();
+    if (!field) continue;
+    std::uint64_t h = value_hash(*field);
+    hash->prefetch(h);
+    hashes[i % kAhead] = h;
+    ++(field->is_number() ? numbers_ : others_);
+  }
 }
 
 void PathIndex::remove(std::uint32_t position, PackedValue document) {

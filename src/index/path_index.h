@@ -36,6 +36,8 @@ class PathIndex {
   // throw std::bad_alloc, which leaves the index unfit for use.
   void add(std::uint32_t position, PackedValue document);
   void remove(std::uint32_t position, PackedValue document);
+  // add() of every document from `first` on, faster.
+  void add_from(std::span<const PackedValue> documents, std::size_t first);
   // Before a search: see OrderedIndex::trim.
   void trim();
   // Before the documents are removed: forgets what `document`, one of them, held; then remap.
