@@ -1,5 +1,6 @@
-"""A long loop of mixed operations on one store, a refused insert among them: resident memory stays
-flat after warm-up and every object passed in keeps its reference count. `make test` runs a short loop; `make soak` sets
+"""A long loop of mixed operations on one store, a refused insert among them and a collection large
+enough to be indexed: resident memory stays flat after warm-up and every object passed in keeps its
+reference count. `make test` runs a short loop; `make soak` sets
 ZARVEL_SOAK_OPERATIONS to a million."""
 import json
 import os
@@ -26,8 +27,20 @@ failing = {"doc": base[0], "bad": b"bytes"}  # refused after base[0] has been co
 passed = [base, one, everything, cached, selected, increment, rename, failing, *base]
 counts = [sys.getrefcount(passed[k]) for k in range(len(passed))]
 store = zarvel.Zarvel("db")
+# Large enough for indexes, which every change below must keep current without growing.
+store.insert_many("big", [{"id": i, "n": i % 97} for i in range(1200)])
 memory = []
 for i in range(operations):
+    key = i % 1200
+    if i % 4 == 0:
+        store.find("big", {"id": key})
+    elif i % 4 == 1:
+        store.count("big", {"n": {"$gte": key % 97, "$lt": key % 97 + 2}})
+    elif i % 4 == 2:
+        store.delete("big", {"id": key})
+        store.insert("big", {"id": key, "n": key % 97})
+    else:
+        store.update("big", {"n": {"$set": key % 97}}, {"id": key})
     step = i % 50
     if step == 0:
         store.drop_collection("c")
