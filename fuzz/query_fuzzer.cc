@@ -139,7 +139,7 @@ void check_indexed_answer(const QueryEngine<QueryOperator>& query, const zarvel:
   for (std::size_t offset : offsets) documents.emplace_back(packed.data() + offset);
   zarvel::CollectionIndexes indexes(/*min_documents=*/1);
   for (int use = 0; use < 2; ++use) {
-    indexes.note_scan(query, documents, zarvel::never_interrupted());
+    (void)indexes.note_scan(query, documents, zarvel::never_interrupted());
   }
   std::optional<std::vector<std::uint32_t>> candidates = indexes.candidates(query, documents);
   if (!candidates) return;

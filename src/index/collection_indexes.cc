@@ -153,49 +153,53 @@ std::optional<std::vector<std::uint32_t>> CollectionIndexes::candidates(
   return positions;
 }
 
-void CollectionIndexes::note_scan(const QueryEngine<QueryOperator>& engine,
-                                  std::span<const PackedValue> documents,
-                                  Interrupt& interrupt) noexcept {
+Status CollectionIndexes::note_scan(const QueryEngine<QueryOperator>& engine,
+                                    std::span<const PackedValue> documents,
+                                    Interrupt& interrupt) noexcept {
   ++clock_;
   try {
     for (const Condition<QueryOperator>& condition : engine.conditions()) {
+      bool done = true;
       if (is_lookup(condition)) {
-        note(condition.fields, IndexKind::kHash, documents, interrupt);
+        done = note(condition.fields, IndexKind::kHash, documents, interrupt);
       } else if (is_numeric_range(condition)) {
-        note(condition.fields, IndexKind::kOrdered, documents, interrupt);
+        done = note(condition.fields, IndexKind::kOrdered, documents, interrupt);
       }
+      if (!done) return Status::interrupted();
     }
   } catch (const std::bad_alloc&) {
     // An index that could not be built is simply not there.
   }
+  return Status();
 }
 
-const OrderedIndex* CollectionIndexes::sort_index(const FieldPath& path,
-                                                  std::span<const PackedValue> documents,
-                                                  Interrupt& interrupt) noexcept {
+Result<const OrderedIndex*> CollectionIndexes::sort_index(const FieldPath& path,
+                                                          std::span<const PackedValue> documents,
+                                                          Interrupt& interrupt) noexcept {
   ++clock_;
+  const OrderedIndex* none = nullptr;
   try {
     PathIndex* index = find(path, IndexKind::kOrdered);
     if (index == nullptr) {
-      note(path, IndexKind::kOrdered, documents, interrupt);
+      if (!note(path, IndexKind::kOrdered, documents, interrupt)) return Status::interrupted();
       index = find(path, IndexKind::kOrdered);
     }
     // A document without a number there sorts before or after the numbers, a string among other
     // kinds: only the common case is served.
-    if (index == nullptr || index->numbers() != documents.size()) return nullptr;
+    if (index == nullptr || index->numbers() != documents.size()) return none;
     index->last_used = clock_;
     index->ordered().settle();
     return &index->ordered();
   } catch (const std::bad_alloc&) {
-    return nullptr;  // settle() changed nothing, and a failed build left nothing behind
+    return none;  // settle() changed nothing, and a failed build left nothing behind
   }
 }
 
-void CollectionIndexes::note(const FieldPath& path, IndexKind kind,
+bool CollectionIndexes::note(const FieldPath& path, IndexKind kind,
                              std::span<const PackedValue> documents, Interrupt& interrupt) {
   if (PathIndex* index = find(path, kind)) {
     index->last_used = clock_;
-    return;
+    return true;
   }
   auto use = std::find_if(uses_.begin(), uses_.end(),
                           [&](const Use& u) { return u.kind == kind && u.path == path; });
@@ -208,17 +212,18 @@ void CollectionIndexes::note(const FieldPath& path, IndexKind kind,
     use = uses_.end() - 1;
   }
   // Several conditions of one query on one path are one use.
-  if (use->last == clock_) return;
+  if (use->last == clock_) return true;
   use->last = clock_;
   if (++use->count >= kUsesBeforeBuilding && documents.size() >= min_documents_) {
-    build(path, kind, documents, interrupt);
+    return build(path, kind, documents, interrupt);
   }
+  return true;
 }
 
-void CollectionIndexes::build(const FieldPath& path, IndexKind kind,
+bool CollectionIndexes::build(const FieldPath& path, IndexKind kind,
                               std::span<const PackedValue> documents, Interrupt& interrupt) {
   PathIndex index(path, kind);
-  if (!index.build(documents, interrupt)) return;
+  if (!index.build(documents, interrupt)) return false;
   index.last_used = clock_;
   if (indexes_.size() == kMaxIndexes) {
     indexes_.erase(std::min_element(
@@ -226,6 +231,7 @@ void CollectionIndexes::build(const FieldPath& path, IndexKind kind,
         [](const PathIndex& a, const PathIndex& b) { return a.last_used < b.last_used; }));
   }
   indexes_.push_back(std::move(index));
+  return true;
 }
 
 void CollectionIndexes::appended(std::span<const PackedValue> documents,

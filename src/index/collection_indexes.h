@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/interrupt.h"
+#include "base/status.h"
 #include "index/path_index.h"
 #include "query/query_engine.h"
 #include "value/packed.h"
@@ -43,12 +44,15 @@ class CollectionIndexes {
   std::optional<std::vector<std::uint32_t>> candidates(const QueryEngine<QueryOperator>& engine,
                                                        std::span<const PackedValue> documents);
   // Notes the paths that `engine`, just answered by a scan, tests; builds the indexes now due.
-  void note_scan(const QueryEngine<QueryOperator>& engine, std::span<const PackedValue> documents,
-                 Interrupt& interrupt) noexcept;
+  // kInterrupted when `interrupt` stopped a build, which then leaves nothing behind.
+  Status note_scan(const QueryEngine<QueryOperator>& engine, std::span<const PackedValue> documents,
+                   Interrupt& interrupt) noexcept;
   // The ordered index to sort `documents` by `path`, when there is one and every document holds
-  // a number there; settled, and valid until the next change. Otherwise null, the use noted.
-  const OrderedIndex* sort_index(const FieldPath& path, std::span<const PackedValue> documents,
-                                 Interrupt& interrupt) noexcept;
+  // a number there; settled, and valid until the next change. Otherwise null, the use noted, or
+  // kInterrupted as note_scan.
+  Result<const OrderedIndex*> sort_index(const FieldPath& path,
+                                         std::span<const PackedValue> documents,
+                                         Interrupt& interrupt) noexcept;
 
   // The changes of the collection, told as they happen.
   // Documents from `first` on were appended.
@@ -82,9 +86,10 @@ class CollectionIndexes {
   // Whether `condition`, reading the value at `at` (null: not a document path), could stop a
   // scan with an error.
   bool may_fail(const Condition<QueryOperator>& condition, const FieldPath* at) const noexcept;
-  void note(const FieldPath& path, IndexKind kind, std::span<const PackedValue> documents,
+  // Both false when `interrupt` stopped a build.
+  bool note(const FieldPath& path, IndexKind kind, std::span<const PackedValue> documents,
             Interrupt& interrupt);
-  void build(const FieldPath& path, IndexKind kind, std::span<const PackedValue> documents,
+  bool build(const FieldPath& path, IndexKind kind, std::span<const PackedValue> documents,
              Interrupt& interrupt);
 
   std::size_t min_documents_;

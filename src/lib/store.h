@@ -148,14 +148,15 @@ class Store {
                              const Object& query);
   // Appends to `positions` the positions of the documents of `collection` that match `engine`,
   // as scan_matches does: from the candidates an index gives when one may be used, else by a
-  // scan, which notes what the query tests so that the indexes worth building get built.
+  // scan, which notes what the query tests so that the indexes worth building get built (and
+  // is kInterrupted when such a build was stopped).
   Status match(Collection& collection, const QueryEngine<QueryOperator>& engine,
                std::size_t stop_after, std::vector<std::uint32_t>& positions);
   // The positions find returns for `options` (sort, skip, limit) among `candidates` (null: every
-  // document).
-  std::vector<std::uint32_t> select(Collection& collection,
-                                    const std::vector<std::uint32_t>* candidates,
-                                    const FindOptions& options);
+  // document). kInterrupted when building the index to sort by was stopped.
+  Result<std::vector<std::uint32_t>> select(Collection& collection,
+                                            const std::vector<std::uint32_t>* candidates,
+                                            const FindOptions& options);
   // The documents of `collection` that match `query`, by a scan that stops after `stop_after`
   // matches; the answer is not cached.
   Result<SharedAnswer> scan_query(const SharedCollection& collection, const Object& query,

@@ -175,8 +175,10 @@ Result<Store::Found> Store::find(std::string_view name, const Object* query,
     auto picked = std::make_shared<QueryAnswer>();
     picked->collection = found.collection;
     picked->version = found.collection->version;
-    picked->positions =
+    Result<std::vector<std::uint32_t>> positions =
         select(*found.collection, found.answer ? &found.answer->positions : nullptr, options);
+    if (!positions.ok()) return std::move(positions).status();
+    picked->positions = std::move(positions).value();
     found.answer = std::move(picked);
   }
   if (options.fields) {
@@ -233,21 +235,22 @@ Status Store::match(Collection& collection, const QueryEngine<QueryOperator>& en
     }
   }
   Status scanned = scan_matches(engine, documents, stop_after, positions, *interrupt_);
-  if (scanned.ok() && automatic_indexes_)
-    collection.indexes.note_scan(engine, documents, *interrupt_);
-  return scanned;
+  if (!scanned.ok() || !automatic_indexes_) return scanned;
+  return collection.indexes.note_scan(engine, documents, *interrupt_);
 }
 
-std::vector<std::uint32_t> Store::select(Collection& collection,
-                                         const std::vector<std::uint32_t>* candidates,
-                                         const FindOptions& options) {
+Result<std::vector<std::uint32_t>> Store::select(Collection& collection,
+                                                 const std::vector<std::uint32_t>* candidates,
+                                                 const FindOptions& options) {
   std::span<const PackedValue> documents = collection.documents.all();
   // Walking an index costs up to one step per document; a few candidates sort cheaper alone.
   bool many = candidates == nullptr || candidates->size() * 16 >= documents.size();
   if (automatic_indexes_ && options.sort.size() == 1 && many) {
-    if (const OrderedIndex* index =
-            collection.indexes.sort_index(options.sort.front().path, documents, *interrupt_)) {
-      return select_in_index_order(*index, documents, candidates, options);
+    Result<const OrderedIndex*> index =
+        collection.indexes.sort_index(options.sort.front().path, documents, *interrupt_);
+    if (!index.ok()) return std::move(index).status();
+    if (index.value() != nullptr) {
+      return select_in_index_order(*index.value(), documents, candidates, options);
     }
   }
   return select_positions(documents, candidates, options);

@@ -46,7 +46,7 @@ class CollectionIndexesTest : public ::testing::Test {
   // Two scans of `query` make its indexes.
   void use_twice(const char* query) {
     for (int i = 0; i < 2; ++i)
-      indexes_.note_scan(engine(query), documents_.span(), never_interrupted());
+      EXPECT_TRUE(indexes_.note_scan(engine(query), documents_.span(), never_interrupted()).ok());
   }
   std::vector<std::string> paths() const {
     std::vector<std::string> out;
@@ -61,19 +61,23 @@ class CollectionIndexesTest : public ::testing::Test {
 };
 
 TEST_F(CollectionIndexesTest, BuildsOnTheSecondUseOfAPath) {
-  indexes_.note_scan(engine(R"({"id": 5, "m": {"$gte": 1, "$lt": 3}})"), documents_.span(),
-                     never_interrupted());
+  EXPECT_TRUE(indexes_
+                  .note_scan(engine(R"({"id": 5, "m": {"$gte": 1, "$lt": 3}})"), documents_.span(),
+                             never_interrupted())
+                  .ok());
   EXPECT_TRUE(paths().empty());
   // Both bounds on "m" were one use, not two.
-  indexes_.note_scan(engine(R"({"id": 6, "m": {"$gt": 1}, "k": {"$ne": 1}})"), documents_.span(),
-                     never_interrupted());
+  EXPECT_TRUE(indexes_
+                  .note_scan(engine(R"({"id": 6, "m": {"$gt": 1}, "k": {"$ne": 1}})"),
+                             documents_.span(), never_interrupted())
+                  .ok());
   EXPECT_EQ(paths(), (std::vector<std::string>{"id hash", "m ordered"}));
 
   // Too small a collection is scanned however often.
   testing::PackedDocuments few(json(R"([{"id": 1}, {"id": 2}])").as_array());
   CollectionIndexes small;
   for (int i = 0; i < 3; ++i)
-    small.note_scan(engine(R"({"id": 1})"), few.span(), never_interrupted());
+    EXPECT_TRUE(small.note_scan(engine(R"({"id": 1})"), few.span(), never_interrupted()).ok());
   EXPECT_TRUE(small.summary().empty());
 }
 
@@ -127,9 +131,9 @@ TEST_F(CollectionIndexesTest, ReadsAnIndexOnlyWhereNoDocumentCouldFail) {
 
 TEST_F(CollectionIndexesTest, SortsOnlyWhenEveryDocumentHoldsANumber) {
   for (int i = 0; i < 2; ++i) {
-    EXPECT_EQ(indexes_.sort_index({"m"}, documents_.span(), never_interrupted()) != nullptr,
+    EXPECT_EQ(indexes_.sort_index({"m"}, documents_.span(), never_interrupted()).value() != nullptr,
               i == 1);
-    EXPECT_EQ(indexes_.sort_index({"n"}, documents_.span(), never_interrupted()), nullptr);
+    EXPECT_EQ(indexes_.sort_index({"n"}, documents_.span(), never_interrupted()).value(), nullptr);
   }
 }
 

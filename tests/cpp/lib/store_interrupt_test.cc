@@ -145,6 +145,28 @@ TEST_F(StoreInterruptTest, StoppedOperationsChangeNothing) {
   }
 }
 
+// An index is built right after the scan of the second query to use its path: a stop there fails
+// that query, leaves no index, and the next query builds it.
+TEST_F(StoreInterruptTest, StoppedIndexBuildFailsTheQueryAndLeavesNoIndex) {
+  Result<Store> opened = Store::open(directory().string(), interrupt_);
+  ASSERT_TRUE(opened.ok());
+  Store& store = opened.value();
+  Object first = json_object(R"({"a": 1})");
+  Object second = json_object(R"({"a": 2})");
+  ASSERT_TRUE(store.find("c", &first).ok());
+  // The scan asks once per 4,096 documents; the build after it asks from its first document on.
+  constexpr int kScanChecks = kDocuments / 4096;
+  interrupt_.arm(kScanChecks + 1);
+  Result<Store::Found> stopped = store.find("c", &second);
+  ASSERT_FALSE(stopped.ok());
+  EXPECT_EQ(stopped.status().kind(), ErrorKind::kInterrupted);
+  EXPECT_TRUE(store.index_summary("c").empty());
+  Result<Store::Found> found = store.find("c", &second);
+  ASSERT_TRUE(found.ok());
+  EXPECT_EQ(found.value().answer->positions, std::vector<std::uint32_t>{2});
+  EXPECT_EQ(store.index_summary("c").size(), 1u);
+}
+
 TEST_F(StoreInterruptTest, StoppedOpenFails) {
   for (int stop_at : {0, 1}) {
     interrupt_.arm(stop_at);

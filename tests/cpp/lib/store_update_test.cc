@@ -160,8 +160,8 @@ TEST_F(StoreUpdateTest, IndexesStayTrueWhenMemoryRunsOut) {
       collection.documents = testing::document_list(json(before));
       for (const char* probe : probes) {
         for (int use = 0; use < 2; ++use) {
-          collection.indexes.note_scan(engine(probe), collection.documents.all(),
-                                       never_interrupted());
+          (void)collection.indexes.note_scan(engine(probe), collection.documents.all(),
+                                             never_interrupted());
         }
       }
       ASSERT_EQ(collection.indexes.summary().size(), 3u);
