@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <span>
 
 #include "query/value_set.h"
 
@@ -24,6 +25,13 @@ bool overlaps(const FieldPath& a, const FieldPath& b) noexcept {
 bool is_lookup(const Condition<QueryOperator>& condition) noexcept {
   return condition.op == QueryOperator::Equal ||
          (condition.op == QueryOperator::In && condition.value.is_array());
+}
+
+// The values a lookup asks for: the operand of an equality, the elements of an $in list.
+std::span<const Value> looked_up(const Condition<QueryOperator>& condition) noexcept {
+  if (condition.op == QueryOperator::Equal) return {&condition.value, 1};
+  const Array& elements = condition.value.as_array();
+  return {elements.begin(), elements.size()};
 }
 
 bool is_numeric_range(const Condition<QueryOperator>& condition) noexcept {
@@ -94,13 +102,9 @@ std::optional<std::vector<std::uint32_t>> CollectionIndexes::candidates(
     if (is_lookup(condition)) {
       if (PathIndex* index = find(condition.fields, IndexKind::kHash)) {
         std::size_t count = 0;
-        if (condition.op == QueryOperator::Equal) {
-          count = index->hash().count(value_hash(condition.value), fewest);
-        } else {
-          for (const Value& element : condition.value.as_array()) {
-            count += index->hash().count(value_hash(element), fewest);
-            if (count >= fewest) break;
-          }
+        for (const Value& value : looked_up(condition)) {
+          count += index->hash().count(value_hash(value), fewest);
+          if (count >= fewest) break;
         }
         if (count < fewest) {
           fewest = count;
@@ -137,15 +141,13 @@ std::optional<std::vector<std::uint32_t>> CollectionIndexes::candidates(
   chosen_index->last_used = ++clock_;
   std::vector<std::uint32_t> positions;
   positions.reserve(fewest);
-  if (chosen->op == QueryOperator::Equal) {
-    chosen_index->hash().collect(value_hash(chosen->value), positions);
-    return positions;
-  }
-  if (chosen->op == QueryOperator::In) {
-    for (const Value& element : chosen->value.as_array())
-      chosen_index->hash().collect(value_hash(element), positions);
-  } else {
+  if (!is_lookup(*chosen)) {
     chosen_index->ordered().collect(chosen_range, positions);
+  } else {
+    std::span<const Value> values = looked_up(*chosen);
+    for (const Value& value : values) chosen_index->hash().collect(value_hash(value), positions);
+    // One value's positions come ascending, as they are.
+    if (values.size() == 1) return positions;
   }
   std::sort(positions.begin(), positions.end());
   // Equal elements of an $in list, or elements whose hashes agree, gave the same positions.
