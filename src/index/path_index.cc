@@ -44,11 +44,9 @@ bool PathIndex::build(std::span<const PackedValue> documents, Interrupt& interru
     if (poll.stop()) return false;
     std::optional<PackedValue> field = field_of(documents[i], path_);
     if (!field) continue;
+    ++tally(*field);
     if (field->is_number()) {
       entries.push_back({field->as_number().to_double(), static_cast<std::uint32_t>(i)});
-      ++numbers_;
-    } else {
-      ++others_;
     }
   }
   ordered().load(std::move(entries));
@@ -58,13 +56,12 @@ bool PathIndex::build(std::span<const PackedValue> documents, Interrupt& interru
 void PathIndex::add(std::uint32_t position, PackedValue document) {
   std::optional<PackedValue> field = field_of(document, path_);
   if (!field) return;
-  bool number = field->is_number();
   if (auto* hash = std::get_if<HashIndex>(&index_)) {
     hash->insert(position, value_hash(*field));
-  } else if (number) {
+  } else if (field->is_number()) {
     ordered().insert(position, field->as_number().to_double());
   }
-  ++(number ? numbers_ : others_);
+  ++tally(*field);
 }
 
 void PathIndex::add_from(std::span<const PackedValue> documents, std::size_t first) {
@@ -91,20 +88,19 @@ void PathIndex::add_from(std::span<const PackedValue> documents, std::size_t fir
     std::uint64_t h = value_hash(*field);
     hash->prefetch(h);
     hashes[i % kAhead] = h;
-    ++(field->is_number() ? numbers_ : others_);
+    ++tally(*field);
   }
 }
 
 void PathIndex::remove(std::uint32_t position, PackedValue document) {
   std::optional<PackedValue> field = field_of(document, path_);
   if (!field) return;
-  bool number = field->is_number();
   if (auto* hash = std::get_if<HashIndex>(&index_)) {
     hash->erase(position, value_hash(*field));
-  } else if (number) {
+  } else if (field->is_number()) {
     ordered().erase(position);
   }
-  --(number ? numbers_ : others_);
+  --tally(*field);
 }
 
 void PathIndex::trim() {
@@ -113,7 +109,7 @@ void PathIndex::trim() {
 
 void PathIndex::uncount(PackedValue document) noexcept {
   std::optional<PackedValue> field = field_of(document, path_);
-  if (field) --(field->is_number() ? numbers_ : others_);
+  if (field) --tally(*field);
 }
 
 void PathIndex::remap(std::span<const std::uint32_t> new_position, std::size_t new_size) {

@@ -62,6 +62,9 @@ class PathIndex {
   std::uint64_t last_used = 0;
 
  private:
+  // The count a value at the path falls in.
+  std::size_t& tally(PackedValue field) noexcept { return field.is_number() ? numbers_ : others_; }
+
   FieldPath path_;
   IndexKind kind_;
   std::variant<HashIndex, OrderedIndex> index_;
