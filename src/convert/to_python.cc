@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "convert/key_table.h"
+#include "lib/query_scan.h"
 #include "python/py_ref.h"
 #include "value/limits.h"
 #include "value/small_copy.h"
@@ -216,7 +217,7 @@ PyObject* documents_to_python(std::span<const PackedValue> documents,
   // reaching it overlaps the conversion of those before.
   constexpr std::size_t kAhead = 4;
   return list_of_documents(positions.size(), [&](std::size_t i) {
-    if (i + kAhead < positions.size()) __builtin_prefetch(documents[positions[i + kAhead]].data());
+    if (i + kAhead < positions.size()) prefetch_document(documents[positions[i + kAhead]]);
     return documents[positions[i]];
   });
 }
