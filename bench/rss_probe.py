@@ -26,6 +26,12 @@ def resident_bytes():
         return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
 
 
+def fill(store, documents):
+    """Inserts in small chunks: the dicts of one chunk are freed before the next is built."""
+    while chunk := list(itertools.islice(documents, _CHUNK)):
+        store.insert_many("c", chunk)
+
+
 def main():
     kind, count = sys.argv[1], int(sys.argv[2])
     with tempfile.TemporaryDirectory() as parent:
@@ -38,9 +44,7 @@ def main():
         gc.collect()
         before = resident_bytes()
         if kind in _INDEX_QUERIES:
-            while chunk := list(itertools.islice(documents, _CHUNK)):
-                store.insert_many("c", chunk)
-            del chunk
+            fill(store, documents)
             gc.collect()
             before = resident_bytes()
             for query in _INDEX_QUERIES[kind]:
@@ -48,10 +52,7 @@ def main():
             assert len(store._indexes("c")) == 1
             held = store
         elif kind == "zarvel":
-            # Small chunks: the dicts of one chunk are freed before the next is built.
-            while chunk := list(itertools.islice(documents, _CHUNK)):
-                store.insert_many("c", chunk)
-            del chunk
+            fill(store, documents)
             held = store
         elif kind == "polars":
             # As a user builds it: from the whole list, which is then dropped. Built a chunk at a
