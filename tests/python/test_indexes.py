@@ -1,10 +1,9 @@
 """Automatic indexes as a caller meets them: built on the second use of a path, kept current by
 every change, and never changing an answer or an error."""
-import os
 import random
 
 import zarvel
-from conftest import identical
+from conftest import identical, silently
 
 SEED = 2026
 SIZE = 1500
@@ -12,18 +11,6 @@ SIZE = 1500
 
 def documents(count, start=0):
     return [{"id": i, "age": 18 + i % 70, "city": "c%d" % (i % 40), "score": i * 0.5} for i in range(start, start + count)]
-
-
-def silently(call, *args, **options):
-    """Runs an update with file descriptor 1 pointed away: it writes two trace lines per condition."""
-    saved = os.dup(1)
-    with open(os.devnull, "w") as devnull:
-        os.dup2(devnull.fileno(), 1)
-        try:
-            return call(*args, **options)
-        finally:
-            os.dup2(saved, 1)
-            os.close(saved)
 
 
 def indexed_paths(store):

@@ -1,9 +1,8 @@
 """Thousands of random inserts, deletes, updates, counts and finds with options, each answer
 compared with a plain-Python model of the store (fixed seed)."""
-import os
 import random
 
-from conftest import identical, normalised
+from conftest import identical, normalised, silently
 from store_model import find, matches
 
 SEED = 1717
@@ -58,18 +57,6 @@ def random_options(rng):
     if rng.random() < 0.3:
         options["fields"] = rng.sample(PATHS + ["d.f", "n.x"], rng.randrange(3))
     return options
-
-
-def silently(call, *args):
-    """Runs an update with file descriptor 1 pointed away: it writes two trace lines per condition."""
-    saved = os.dup(1)
-    with open(os.devnull, "w") as devnull:
-        os.dup2(devnull.fileno(), 1)
-        try:
-            return call(*args)
-        finally:
-            os.dup2(saved, 1)
-            os.close(saved)
 
 
 def selected_by(query):
